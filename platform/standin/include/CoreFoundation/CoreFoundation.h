@@ -1,0 +1,11 @@
+/* Stand-in for Apple's Core Foundation umbrella header on hosts without the framework. It declares
+ * the subset this code base uses, with Apple's types and signatures. */
+#ifndef STANDIN_COREFOUNDATION_H
+#define STANDIN_COREFOUNDATION_H
+
+#include <CoreFoundation/CFBase.h>
+#include <CoreFoundation/CFData.h>
+#include <CoreFoundation/CFDictionary.h>
+#include <CoreFoundation/CFString.h>
+
+#endif

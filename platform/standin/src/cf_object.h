@@ -1,0 +1,86 @@
+// Internal object model of the Core Foundation stand-in: every CF object is a reference-counted
+// CFObject with a type identifier; the live count backs the tests' leak checks.
+#pragma once
+
+#include <CoreFoundation/CoreFoundation.h>
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+namespace standin {
+
+enum TypeId : CFTypeID {
+    kTypeAllocator = 2,
+    kTypeString = 7,
+    kTypeDictionary = 18,
+    kTypeArray = 19,
+    kTypeData = 20,
+    kTypeBoolean = 21,
+    kTypeNumber = 22,
+    kTypeURL = 29,
+    kTypeBundle = 31,
+    kTypeDate = 42,
+};
+
+struct CFObject {
+    explicit CFObject(CFTypeID type);
+    virtual ~CFObject();
+    CFObject(const CFObject &) = delete;
+    CFObject &operator=(const CFObject &) = delete;
+
+    virtual bool Equals(const CFObject &other) const { return this == &other; }
+    virtual CFHashCode Hash() const { return reinterpret_cast<CFHashCode>(this); }
+
+    const CFTypeID type;
+    std::atomic<long> refCount{1};
+    bool immortal = false;  // constants: retain and release do nothing, never counted as live
+};
+
+// Marks an object as a process-lifetime constant and takes it out of the live count.
+void MakeImmortal(CFObject *object);
+
+inline const CFObject *AsObject(CFTypeRef ref) { return static_cast<const CFObject *>(ref); }
+inline CFObject *AsMutableObject(CFTypeRef ref) { return const_cast<CFObject *>(AsObject(ref)); }
+
+// The object behind ref when it is of the given type, else null.
+template <typename T>
+const T *As(CFTypeRef ref, CFTypeID type) {
+    const CFObject *object = AsObject(ref);
+    return (object != nullptr && object->type == type) ? static_cast<const T *>(object) : nullptr;
+}
+
+}  // namespace standin
+
+struct __CFString : standin::CFObject {
+    __CFString() : CFObject(standin::kTypeString) {}
+    bool Equals(const CFObject &other) const override;
+    CFHashCode Hash() const override;
+    std::u16string units;
+};
+
+struct __CFData : standin::CFObject {
+    __CFData() : CFObject(standin::kTypeData) {}
+    bool Equals(const CFObject &other) const override;
+    std::vector<UInt8> bytes;
+};
+
+struct __CFDictionary : standin::CFObject {
+    __CFDictionary() : CFObject(standin::kTypeDictionary) {}
+    ~__CFDictionary() override;
+    bool Equals(const CFObject &other) const override;
+    bool retainsEntries = true;  // false only for dictionaries made without CF type callbacks
+    std::vector<std::pair<CFTypeRef, CFTypeRef>> entries;
+};
+
+namespace standin {
+
+// UTF-8 text of a CF string, with unpaired surrogates as U+FFFD.
+std::string Utf8Of(CFStringRef string);
+// New CF string (refcount 1) from UTF-16 units.
+CFStringRef NewString(std::u16string units);
+// Decodes bytes as UTF-8 into UTF-16. Strict: false for any invalid sequence. Lossy: each bad byte
+// becomes U+FFFD and the result is always true.
+bool DecodeUtf8(const char *bytes, size_t length, bool lossy, std::u16string *out);
+
+}  // namespace standin

@@ -1,0 +1,243 @@
+// I/O Kit registry calls of the stand-in: master port, matching, iteration, property reads and
+// handle release, over services from the live machine or a test's installed registry.
+#include "registry.h"
+
+#include <IOKit/IOKitLib.h>
+
+#include <map>
+#include <mutex>
+#include <set>
+
+#include "standin_testing.h"
+
+namespace standin {
+
+RegistryService::~RegistryService() {
+    for (auto &property : properties) {
+        CFRelease(property.first);
+        CFRelease(property.second);
+    }
+}
+
+void RegistryService::Add(CFStringRef key, CFTypeRef value) {
+    if (key == nullptr || value == nullptr) {
+        if (key != nullptr) CFRelease(key);
+        if (value != nullptr) CFRelease(value);
+        return;
+    }
+    properties.emplace_back(key, value);
+}
+
+namespace {
+
+constexpr mach_port_t kMasterPort = 0x0B03;
+
+struct Handle {
+    std::shared_ptr<RegistryService> service;  // a service handle
+    ServiceList items;                         // an iterator's services
+    size_t next = 0;
+    bool isIterator = false;
+    long refs = 1;
+};
+
+struct State {
+    std::mutex mutex;
+    bool installed = false;
+    std::string root = "/";
+    std::set<std::string> loadedClasses;
+    ServiceList services;
+    std::map<io_object_t, Handle> handles;
+    io_object_t nextHandle = 0x2003;
+    kern_return_t masterPortResult = KERN_SUCCESS;
+};
+
+State &GetState() {
+    static auto *state = new State();  // lives for the process; nothing to tear down at exit
+    return *state;
+}
+
+io_object_t NewHandle(State &state, Handle handle) {
+    io_object_t id = state.nextHandle;
+    state.nextHandle += 4;
+    if (state.nextHandle < 0x2003) state.nextHandle = 0x2003;
+    state.handles.emplace(id, std::move(handle));
+    return id;
+}
+
+// The services of one class, in registry order; the live machine's are read on first use.
+ServiceList Match(State &state, const std::string &className) {
+    if (!state.installed && state.loadedClasses.insert(className).second) {
+        ServiceList loaded = LoadLiveServices(state.root, className);
+        state.services.insert(state.services.end(), loaded.begin(), loaded.end());
+    }
+    ServiceList matches;
+    for (const auto &service : state.services) {
+        if (service->className == className) matches.push_back(service);
+    }
+    return matches;
+}
+
+// The class a matching dictionary asks for, and one reference to the dictionary consumed.
+std::string ConsumeMatching(CFDictionaryRef matching) {
+    std::string className;
+    if (matching == nullptr) return className;
+    const void *value = CFDictionaryGetValue(matching, CFSTR("IOProviderClass"));
+    if (value != nullptr && CFGetTypeID(value) == CFStringGetTypeID()) {
+        className = Utf8Of(static_cast<CFStringRef>(value));
+    }
+    CFRelease(matching);
+    return className;
+}
+
+CFTypeRef MakeProperty(const Property &property) {
+    switch (property.kind) {
+        case Property::Kind::kString: {
+            std::u16string units;
+            DecodeUtf8(property.bytes.data(), property.bytes.size(), /* lossy */ true, &units);
+            return NewString(std::move(units));
+        }
+        case Property::Kind::kUtf16String: return NewString(property.units);
+        case Property::Kind::kData:
+            return CFDataCreate(kCFAllocatorDefault, reinterpret_cast<const UInt8 *>(property.bytes.data()),
+                                static_cast<CFIndex>(property.bytes.size()));
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+long LiveHandleCount() {
+    State &state = GetState();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    return static_cast<long>(state.handles.size());
+}
+
+void InstallRegistry(const std::vector<Service> &services) {
+    ServiceList list;
+    for (const auto &spec : services) {
+        auto service = std::make_shared<RegistryService>();
+        service->className = spec.className;
+        for (const auto &property : spec.properties) {
+            service->Add(CFStringCreateWithCString(kCFAllocatorDefault, property.first.c_str(), kCFStringEncodingUTF8),
+                         MakeProperty(property.second));
+        }
+        list.push_back(std::move(service));
+    }
+    State &state = GetState();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    state.installed = true;
+    state.services = std::move(list);
+}
+
+void UseLiveRegistry(const std::string &root) {
+    State &state = GetState();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    state.installed = false;
+    state.root = root;
+    state.loadedClasses.clear();
+    state.services.clear();
+}
+
+void SetMasterPortResult(kern_return_t result) {
+    State &state = GetState();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    state.masterPortResult = result;
+}
+
+}  // namespace standin
+
+using standin::GetState;
+using standin::State;
+
+extern "C" {
+
+const mach_port_t kIOMasterPortDefault = MACH_PORT_NULL;
+
+kern_return_t IOMasterPort(mach_port_t, mach_port_t *masterPort) {
+    if (masterPort == nullptr) return KERN_INVALID_ARGUMENT;
+    State &state = GetState();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    *masterPort = state.masterPortResult == KERN_SUCCESS ? standin::kMasterPort : MACH_PORT_NULL;
+    return state.masterPortResult;
+}
+
+CFMutableDictionaryRef IOServiceMatching(const char *name) {
+    if (name == nullptr) return nullptr;
+    CFStringRef className = CFStringCreateWithCString(kCFAllocatorDefault, name, kCFStringEncodingUTF8);
+    if (className == nullptr) return nullptr;
+    CFMutableDictionaryRef matching = CFDictionaryCreateMutable(kCFAllocatorDefault, 1, &kCFTypeDictionaryKeyCallBacks,
+                                                                &kCFTypeDictionaryValueCallBacks);
+    CFDictionarySetValue(matching, CFSTR("IOProviderClass"), className);
+    CFRelease(className);  // owned: the dictionary keeps its own reference
+    return matching;
+}
+
+io_service_t IOServiceGetMatchingService(mach_port_t, CFDictionaryRef matching) {
+    std::string className = standin::ConsumeMatching(matching);
+    if (className.empty()) return IO_OBJECT_NULL;
+    State &state = GetState();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    standin::ServiceList matches = standin::Match(state, className);
+    if (matches.empty()) return IO_OBJECT_NULL;
+    standin::Handle handle;
+    handle.service = matches.front();
+    return standin::NewHandle(state, std::move(handle));
+}
+
+kern_return_t IOServiceGetMatchingServices(mach_port_t, CFDictionaryRef matching, io_iterator_t *existing) {
+    std::string className = standin::ConsumeMatching(matching);
+    if (existing == nullptr) return kIOReturnBadArgument;
+    *existing = IO_OBJECT_NULL;
+    if (className.empty()) return kIOReturnBadArgument;
+    State &state = GetState();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    standin::Handle handle;
+    handle.isIterator = true;
+    handle.items = standin::Match(state, className);
+    *existing = standin::NewHandle(state, std::move(handle));
+    return KERN_SUCCESS;
+}
+
+io_object_t IOIteratorNext(io_iterator_t iterator) {
+    State &state = GetState();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    auto found = state.handles.find(iterator);
+    if (found == state.handles.end() || !found->second.isIterator) return IO_OBJECT_NULL;
+    standin::Handle &it = found->second;
+    if (it.next >= it.items.size()) return IO_OBJECT_NULL;
+    standin::Handle handle;
+    handle.service = it.items[it.next++];
+    return standin::NewHandle(state, std::move(handle));
+}
+
+kern_return_t IOObjectRetain(io_object_t object) {
+    State &state = GetState();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    auto found = state.handles.find(object);
+    if (found == state.handles.end()) return KERN_INVALID_ARGUMENT;
+    ++found->second.refs;
+    return KERN_SUCCESS;
+}
+
+kern_return_t IOObjectRelease(io_object_t object) {
+    State &state = GetState();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    auto found = state.handles.find(object);
+    if (found == state.handles.end()) return KERN_INVALID_ARGUMENT;
+    if (--found->second.refs == 0) state.handles.erase(found);
+    return KERN_SUCCESS;
+}
+
+CFTypeRef IORegistryEntryCreateCFProperty(io_registry_entry_t entry, CFStringRef key, CFAllocatorRef, IOOptionBits) {
+    if (key == nullptr) return nullptr;
+    State &state = GetState();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    auto found = state.handles.find(entry);
+    if (found == state.handles.end() || found->second.isIterator) return nullptr;
+    for (const auto &property : found->second.service->properties) {
+        if (CFEqual(property.first, key)) return CFRetain(property.second);
+    }
+    return nullptr;
+}
+
+}  // extern "C"

@@ -1,0 +1,32 @@
+// The stand-in's I/O Kit registry: services with a class name and CF properties, loaded from the live
+// machine one class at a time when a lookup first asks for it, or installed whole by a test.
+#pragma once
+
+#include "cf_object.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace standin {
+
+struct RegistryService {
+    RegistryService() = default;
+    RegistryService(const RegistryService &) = delete;
+    RegistryService &operator=(const RegistryService &) = delete;
+    ~RegistryService();
+
+    // Takes ownership of key and value.
+    void Add(CFStringRef key, CFTypeRef value);
+
+    std::string className;
+    std::vector<std::pair<CFStringRef, CFTypeRef>> properties;  // owned
+};
+
+using ServiceList = std::vector<std::shared_ptr<RegistryService>>;
+
+// The live machine's services of one class, read below root. Classes the machine has no source for
+// give an empty list.
+ServiceList LoadLiveServices(const std::string &root, const std::string &className);
+
+}  // namespace standin

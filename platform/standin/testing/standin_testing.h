@@ -1,0 +1,53 @@
+// Test-only interface of the platform stand-in: install a registry, choose the computer-name answer,
+// make the master port fail, and count live CF objects and registry handles. Only tests include this;
+// the macOS build has no stand-in at all.
+#pragma once
+
+#include <IOKit/IOKitLib.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace standin {
+
+// CF objects alive now (constants such as CFSTR strings are not counted).
+long LiveObjectCount();
+// Registry handles (services and iterators) obtained and not yet released.
+long LiveHandleCount();
+
+// A registry property as a test describes it; the registry makes the CF object.
+struct Property {
+    enum class Kind { kString, kUtf16String, kData };
+    Kind kind = Kind::kString;
+    std::string bytes;     // UTF-8 text (kString) or raw bytes (kData)
+    std::u16string units;  // kUtf16String: any UTF-16 units, unpaired surrogates included
+
+    static Property String(std::string utf8) { return {Kind::kString, std::move(utf8), {}}; }
+    static Property Utf16(std::u16string u) { return {Kind::kUtf16String, {}, std::move(u)}; }
+    static Property Data(std::string raw) { return {Kind::kData, std::move(raw), {}}; }
+};
+
+struct Service {
+    std::string className;
+    std::vector<std::pair<std::string, Property>> properties;
+};
+
+// Replaces the registry with these services, in this order (the live machine is no longer read).
+void InstallRegistry(const std::vector<Service> &services);
+// Goes back to the live machine's registry, read below root ("/" normally).
+void UseLiveRegistry(const std::string &root = "/");
+// Makes IOMasterPort return this result (0: succeed again).
+void SetMasterPortResult(kern_return_t result);
+
+// SCDynamicStoreCopyComputerName answers with this name.
+void SetComputerName(const std::string &utf8);
+// SCDynamicStoreCopyComputerName answers NULL.
+void SetNoComputerName();
+// SCDynamicStoreCopyComputerName reads the machine: the pretty name in machineInfoPath, else the host name.
+void UseLiveComputerName(const std::string &machineInfoPath = "/etc/machine-info");
+
+// The PRETTY_HOSTNAME value of a machine-info file's text; empty when it is not set.
+std::string ParsePrettyHostname(const std::string &machineInfoText);
+
+}  // namespace standin

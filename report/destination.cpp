@@ -1,0 +1,128 @@
+// Opens and commits the report's destination. Regular files are written to a temporary file in the
+// same folder and renamed over the destination; devices and FIFOs are written in place.
+#include "report/destination.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+const char kDefaultDestination[] = "/tmp/inventory.xml";
+
+namespace {
+
+const int kMaxLinkHops = 40;
+
+bool CopyPath(char *out, const char *in) {
+    const size_t length = strlen(in);
+    if (length >= kDestinationPathSize) return false;
+    memcpy(out, in, length + 1);
+    return true;
+}
+
+// Follows symbolic links from path to the entry they finally name (which may not exist yet).
+bool ResolveLinks(const char *path, char *out) {
+    if (!CopyPath(out, path)) return false;
+    for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+        struct stat info;
+        if (lstat(out, &info) != 0 || !S_ISLNK(info.st_mode)) return true;
+        char target[kDestinationPathSize];
+        const ssize_t length = readlink(out, target, sizeof target - 1);
+        if (length < 0) return false;
+        target[length] = '\0';
+        if (target[0] == '/') {
+            if (!CopyPath(out, target)) return false;
+            continue;
+        }
+        char *slash = strrchr(out, '/');
+        const size_t keep = slash != NULL ? static_cast<size_t>(slash - out) + 1 : 0;
+        if (keep + static_cast<size_t>(length) >= kDestinationPathSize) return false;
+        memcpy(out + keep, target, static_cast<size_t>(length) + 1);
+    }
+    return false;  // a loop, or too many links
+}
+
+// Creates "<folder>/.<name>.XXXXXX" beside path with the given mode; returns its descriptor or -1.
+int CreateTempBeside(const char *path, mode_t mode, char *temp_path) {
+    const char *slash = strrchr(path, '/');
+    const size_t folder_length = slash != NULL ? static_cast<size_t>(slash - path) + 1 : 0;
+    const char *base = path + folder_length;
+    if (folder_length + strlen(base) + 9 >= kDestinationPathSize) return -1;
+    memcpy(temp_path, path, folder_length);
+    snprintf(temp_path + folder_length, kDestinationPathSize - folder_length, ".%s.XXXXXX", base);
+    const int fd = mkstemp(temp_path);
+    if (fd < 0) return -1;
+    if (fchmod(fd, mode) != 0) {
+        close(fd);
+        unlink(temp_path);
+        return -1;
+    }
+    return fd;
+}
+
+mode_t CreationMode() {
+    const mode_t mask = umask(0);
+    umask(mask);
+    return 0666 & ~mask;
+}
+
+bool OpenInPlace(Destination *destination) {
+    destination->stream = fopen(destination->finalPath, "w");
+    return destination->stream != NULL;
+}
+
+bool OpenAside(Destination *destination, mode_t mode) {
+    const int fd = CreateTempBeside(destination->finalPath, mode, destination->tempPath);
+    if (fd < 0) return false;
+    destination->stream = fdopen(fd, "w");
+    if (destination->stream == NULL) {
+        close(fd);
+        unlink(destination->tempPath);
+        return false;
+    }
+    destination->replaceByRename = true;
+    return true;
+}
+
+}  // namespace
+
+bool OpenDestination(Destination *destination, const char *name) {
+    if (destination == NULL) return false;
+    memset(destination, 0, sizeof *destination);
+    if (name != NULL && name[0] == '-') {
+        destination->toStandardOutput = true;
+        destination->stream = stdout;
+        return true;
+    }
+    struct stat info;
+    if (name == NULL) {
+        // The fixed default path is never followed through a link nor written into an existing file:
+        // the rename replaces whatever entry stands there, and a directory there is a failure.
+        CopyPath(destination->finalPath, kDefaultDestination);
+        if (lstat(destination->finalPath, &info) == 0 && S_ISDIR(info.st_mode)) return false;
+        return OpenAside(destination, CreationMode());
+    }
+    if (name[0] == '\0' || !ResolveLinks(name, destination->finalPath)) return false;
+    if (stat(destination->finalPath, &info) != 0) {
+        if (errno != ENOENT) return false;
+        return OpenAside(destination, CreationMode()) || OpenInPlace(destination);
+    }
+    if (S_ISDIR(info.st_mode)) return false;
+    if (!S_ISREG(info.st_mode)) return OpenInPlace(destination);
+    // An existing file keeps its permissions, as writing it in place would.
+    return OpenAside(destination, info.st_mode & 07777) || OpenInPlace(destination);
+}
+
+bool FinishDestination(Destination *destination, bool writes_ok) {
+    if (destination == NULL || destination->stream == NULL) return false;
+    bool ok = writes_ok && ferror(destination->stream) == 0;
+    if (fclose(destination->stream) != 0) ok = false;
+    destination->stream = NULL;
+    if (destination->replaceByRename) {
+        if (ok && rename(destination->tempPath, destination->finalPath) != 0) ok = false;
+        if (!ok) unlink(destination->tempPath);
+    }
+    return ok;
+}

@@ -1,0 +1,17 @@
+// The store's buffers and the capture pass that fills them from the collectors.
+#include "report/store.h"
+
+#include <string.h>
+
+#include "report/captured_text.h"
+
+MachineInfoStore gStore;
+
+void RunCapturePass(void) {
+    memset(gStore.serialText, 0, sizeof gStore.serialText);
+    memset(gStore.assetText, 0, sizeof gStore.assetText);
+    memset(gStore.modelText, 0, sizeof gStore.modelText);
+    TrimSpaces(gStore.serialText);
+    TrimSpaces(gStore.assetText);
+    TrimSpaces(gStore.modelText);
+}

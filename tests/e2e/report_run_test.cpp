@@ -1,0 +1,198 @@
+// The built tool end to end: the document's lines, its validity, destinations and exit statuses.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "report/captured_text.h"
+#include "standin_testing.h"
+#include "test_util.h"
+
+namespace {
+
+using testutil::ReadFile;
+testutil::RunResult RunTool(const std::vector<std::string> &argv) { return testutil::Run(argv); }
+using testutil::RunResult;
+using testutil::TempDir;
+using testutil::WriteFile;
+
+const char kDefault[] = "/tmp/inventory.xml";
+
+std::vector<std::string> Lines(const std::string &text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1) {
+        lines.push_back(text.substr(start, nl - start));
+    }
+    if (start < text.size()) lines.push_back(text.substr(start));  // an unterminated last line
+    return lines;
+}
+
+// name -> value of every setting line, in order.
+std::vector<std::pair<std::string, std::string>> Settings(const std::string &document) {
+    static const std::regex kLine("<QX:setting name=\"([A-Za-z0-9]+)\" value=\"([^\"<]*)\" />");
+    std::vector<std::pair<std::string, std::string>> settings;
+    for (const auto &line : Lines(document)) {
+        std::smatch m;
+        if (std::regex_match(line, m, kLine)) settings.emplace_back(m[1], m[2]);
+    }
+    return settings;
+}
+
+std::string ExpectedComputerName() {
+    std::string text, name;
+    if (ReadFile("/etc/machine-info", &text)) name = standin::ParsePrettyHostname(text);
+    if (name.empty()) {
+        char host[256] = {};
+        gethostname(host, sizeof host - 1);
+        name = host;
+    }
+    char escaped[64];
+    EscapeCopy(escaped, sizeof escaped, name.c_str());
+    return escaped;
+}
+
+void ExpectCompleteDocument(const std::string &document) {
+    const auto lines = Lines(document);
+    ASSERT_EQ(lines.size(), 38u) << document;
+    EXPECT_EQ(document.back(), '\n');
+    EXPECT_EQ(lines[0], "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>");
+    EXPECT_EQ(lines[1], "<QX:data version=\"1.11\" xmlns:QX=\"http://schemas.machineinfo.example/movrel/quorvane\">");
+    EXPECT_EQ(lines[2], "<QX:section name=\"MachineInfo\">");
+    EXPECT_EQ(lines[36], "</QX:section>");
+    EXPECT_EQ(lines[37], "</QX:data>");
+    const auto settings = Settings(document);
+    ASSERT_EQ(settings.size(), 33u);
+    std::string message;
+    EXPECT_TRUE(testutil::ValidatesAgainstSchema(document, &message)) << message;
+}
+
+TEST(ReportRun, StandardOutputDocument) {
+    RunResult r = RunTool({MACHINEINFO_BINARY, "-"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.stdErr, "");
+    ExpectCompleteDocument(r.stdOut);
+    const auto settings = Settings(r.stdOut);
+    ASSERT_EQ(settings.size(), 33u);
+    EXPECT_EQ(settings[0], std::make_pair(std::string("ComputerMakeWMI"), std::string("Apple")));
+    EXPECT_EQ(settings[3].second, "Apple");
+    EXPECT_EQ(settings[16].first, "ComputerName");
+    EXPECT_EQ(settings[16].second, ExpectedComputerName());
+    EXPECT_EQ(settings[31], std::make_pair(std::string("InventoryVersion"), std::string("1.11")));
+    for (int row : {7, 8, 9, 10, 11, 29, 30, 32}) EXPECT_EQ(settings[row].second, "") << settings[row].first;
+    // The twins carry the same values.
+    for (int row = 0; row < 3; ++row) EXPECT_EQ(settings[row].second, settings[row + 3].second);
+    for (int n = 0; n < 4; ++n) {
+        EXPECT_TRUE(std::regex_match(settings[18 + 3 * n].second, std::regex("[0-9a-f]{12}")));
+        EXPECT_TRUE(std::regex_match(settings[19 + 3 * n].second, std::regex("[0-9]{1,3}(\\.[0-9]{1,3}){3}")));
+    }
+}
+
+TEST(ReportRun, AnyDashArgumentMeansStandardOutput) {
+    for (const char *arg : {"-anything", "--", "-o", "-/tmp/x"}) {
+        RunResult r = RunTool({MACHINEINFO_BINARY, arg, "ignored"});
+        EXPECT_EQ(r.status, 0) << arg;
+        EXPECT_EQ(Lines(r.stdOut).size(), 38u) << arg;
+    }
+}
+
+TEST(ReportRun, NamedFileAndExtraArgumentsIgnored) {
+    TempDir dir;
+    RunResult r = RunTool({MACHINEINFO_BINARY, dir / "out.xml", dir / "second.xml"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.stdOut, "");
+    std::string doc;
+    ASSERT_TRUE(ReadFile(dir / "out.xml", &doc));
+    ExpectCompleteDocument(doc);
+    EXPECT_EQ(testutil::ListFolder(dir.path()).size(), 1u);
+}
+
+TEST(ReportRun, UnopenableDestinationsGiveStatusTwo) {
+    TempDir dir;
+    for (const std::string &dest : {dir.path(), dir / "missing/out.xml", std::string()}) {
+        RunResult r = RunTool({MACHINEINFO_BINARY, dest});
+        EXPECT_EQ(r.status, 2) << dest;
+        EXPECT_EQ(r.stdOut, "") << dest;
+        EXPECT_EQ(r.stdErr, "") << dest;
+    }
+    EXPECT_TRUE(testutil::ListFolder(dir.path()).empty());
+}
+
+TEST(ReportRun, WriteFailureIsReported) {
+    RunResult r = RunTool({MACHINEINFO_BINARY, "/dev/full"});
+    EXPECT_EQ(r.status, 2);
+}
+
+TEST(ReportRun, EarlierDocumentSurvivesAFailedRun) {
+    // A file size limit of one 512-byte block makes the write fail after the open succeeded.
+    TempDir dir;
+    ASSERT_TRUE(WriteFile(dir / "out.xml", "earlier"));
+    RunResult r = RunTool(
+        {"/bin/sh", "-c", "ulimit -f 1; trap '' XFSZ; exec \"$0\" \"$1\"", MACHINEINFO_BINARY, dir / "out.xml"});
+    EXPECT_EQ(r.status, 2);
+    std::string text;
+    ReadFile(dir / "out.xml", &text);
+    EXPECT_EQ(text, "earlier");
+    EXPECT_EQ(testutil::ListFolder(dir.path()).size(), 1u);  // no temporary file left behind
+}
+
+class DefaultDestination : public ::testing::Test {
+  protected:
+    void SetUp() override { Clear(); }
+    void TearDown() override { Clear(); }
+    static void Clear() {
+        if (unlink(kDefault) != 0 && errno == EISDIR) rmdir(kDefault);
+        rmdir(kDefault);
+    }
+};
+
+TEST_F(DefaultDestination, NoArgumentReplacesTheDefaultFile) {
+    ASSERT_TRUE(WriteFile(kDefault, "earlier document"));
+    RunResult r = RunTool({MACHINEINFO_BINARY});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.stdOut, "");
+    std::string doc;
+    ASSERT_TRUE(ReadFile(kDefault, &doc));
+    ExpectCompleteDocument(doc);
+}
+
+TEST_F(DefaultDestination, SymbolicLinkIsNotWrittenThrough) {
+    TempDir dir;
+    ASSERT_TRUE(WriteFile(dir / "victim", "precious"));
+    ASSERT_EQ(symlink((dir / "victim").c_str(), kDefault), 0);
+    RunResult r = RunTool({MACHINEINFO_BINARY});
+    EXPECT_EQ(r.status, 0);
+    std::string text;
+    ReadFile(dir / "victim", &text);
+    EXPECT_EQ(text, "precious");
+    struct stat info;
+    ASSERT_EQ(lstat(kDefault, &info), 0);
+    EXPECT_TRUE(S_ISREG(info.st_mode));
+}
+
+TEST_F(DefaultDestination, HardLinkedFileIsNotWrittenInto) {
+    TempDir dir;
+    ASSERT_TRUE(WriteFile(dir / "victim", "precious"));
+    ASSERT_EQ(link((dir / "victim").c_str(), kDefault), 0) << "needs /tmp and the temp folder on one filesystem";
+    RunResult r = RunTool({MACHINEINFO_BINARY});
+    EXPECT_EQ(r.status, 0);
+    std::string text;
+    ReadFile(dir / "victim", &text);
+    EXPECT_EQ(text, "precious");
+    ReadFile(kDefault, &text);
+    EXPECT_EQ(Lines(text).size(), 38u);
+}
+
+TEST_F(DefaultDestination, DirectoryGivesStatusTwo) {
+    ASSERT_EQ(mkdir(kDefault, 0700), 0);
+    RunResult r = RunTool({MACHINEINFO_BINARY});
+    EXPECT_EQ(r.status, 2);
+    struct stat info;
+    ASSERT_EQ(lstat(kDefault, &info), 0);
+    EXPECT_TRUE(S_ISDIR(info.st_mode));
+}
+
+}  // namespace

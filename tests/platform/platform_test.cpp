@@ -1,0 +1,112 @@
+// The seam's own wrappers and the stand-in's computer name.
+#include <SystemConfiguration/SystemConfiguration.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "platform/platform.h"
+#include "standin_testing.h"
+#include "test_util.h"
+
+namespace {
+
+CFStringRef Make(const char *utf8) {
+    return CFStringCreateWithCString(kCFAllocatorDefault, utf8, kCFStringEncodingUTF8);
+}
+
+TEST(CopyCFStringBytes, BoundsAndWholeCharacters) {
+    struct Case {
+        const char *in;
+        CFIndex size;
+        const char *out;
+    } cases[] = {
+        {"serial", 64, "serial"},        {"serial", 4, "ser"}, {"serial", 1, ""}, {"ab\xC3\xA9", 4, "ab"},
+        {"ab\xC3\xA9", 5, "ab\xC3\xA9"}, {"", 8, ""},
+    };
+    for (const auto &c : cases) {
+        CFStringRef s = Make(c.in);
+        char buf[80];
+        memset(buf, 'Z', sizeof buf);
+        CopyCFStringBytes(s, kCFStringEncodingUTF8, buf, c.size);
+        EXPECT_STREQ(buf, c.out) << c.in << " in " << c.size;
+        CFRelease(s);
+    }
+}
+
+TEST(CopyCFStringBytes, NullsAndLossByte) {
+    char buf[8] = "keep";
+    EXPECT_EQ(CopyCFStringBytes(nullptr, kCFStringEncodingUTF8, buf, 0), 0);
+    EXPECT_STREQ(buf, "keep");
+    EXPECT_EQ(CopyCFStringBytes(nullptr, kCFStringEncodingUTF8, buf, sizeof buf), 0);
+    EXPECT_STREQ(buf, "");
+    EXPECT_EQ(CopyCFStringBytes(CFSTR("x"), kCFStringEncodingUTF8, nullptr, 8), 0);
+    const UniChar units[] = {'o', 0xDC00, 'k'};
+    CFStringRef s = CFStringCreateWithCharacters(kCFAllocatorDefault, units, 3);
+    EXPECT_EQ(CopyCFStringBytes(s, kCFStringEncodingUTF8, buf, sizeof buf), 3);
+    EXPECT_STREQ(buf, "o?k");
+    CFRelease(s);
+}
+
+TEST(GetPlatformExpert, RetriesAfterAFailedMasterPort) {
+    standin::InstallRegistry({{"IOPlatformExpertDevice", {}}});
+    standin::SetMasterPortResult(KERN_FAILURE);
+    EXPECT_EQ(GetPlatformExpert(), 0u);
+    standin::SetMasterPortResult(KERN_SUCCESS);
+    io_service_t expert = GetPlatformExpert();
+    EXPECT_NE(expert, 0u);
+    IOObjectRelease(expert);
+    // The port is now cached: a later failure of IOMasterPort does not matter.
+    standin::SetMasterPortResult(KERN_FAILURE);
+    expert = GetPlatformExpert();
+    EXPECT_NE(expert, 0u);
+    IOObjectRelease(expert);
+    standin::SetMasterPortResult(KERN_SUCCESS);
+    EXPECT_EQ(standin::LiveHandleCount(), 0);
+    standin::InstallRegistry({});
+    EXPECT_EQ(GetPlatformExpert(), 0u);
+    standin::UseLiveRegistry();
+}
+
+TEST(ComputerName, PrettyHostnameParsing) {
+    struct Case {
+        const char *text;
+        const char *name;
+    } cases[] = {
+        {"PRETTY_HOSTNAME=Office Mac\n", "Office Mac"},
+        {"CHASSIS=laptop\nPRETTY_HOSTNAME=\"Tom's \\\"Mac\\\"\"\n", "Tom's \"Mac\""},
+        {"PRETTY_HOSTNAME='a & b'\n", "a & b"},
+        {"ICON_NAME=computer\n", ""},
+        {"PRETTY_HOSTNAME=\n", ""},
+        {"PRETTY_HOSTNAME=one\nPRETTY_HOSTNAME=two\n", "two"},
+        {"", ""},
+    };
+    for (const auto &c : cases) EXPECT_EQ(standin::ParsePrettyHostname(c.text), c.name) << c.text;
+}
+
+std::string NameNow() {
+    CFStringRef name = SCDynamicStoreCopyComputerName(nullptr, nullptr);
+    if (name == nullptr) return "<null>";
+    char buf[256];
+    CopyCFStringBytes(name, kCFStringEncodingUTF8, buf, sizeof buf);
+    CFRelease(name);
+    return buf;
+}
+
+TEST(ComputerName, LiveSourcesAndTestAnswers) {
+    testutil::TempDir dir;
+    testutil::WriteFile(dir / "machine-info", "PRETTY_HOSTNAME=Caf\xC3\xA9 \xFF Mac\n");
+    standin::UseLiveComputerName(dir / "machine-info");
+    EXPECT_EQ(NameNow(), "Caf\xC3\xA9 \xEF\xBF\xBD Mac");  // the bad byte is decoded as U+FFFD
+    standin::UseLiveComputerName(dir / "absent");
+    char host[256] = {};
+    gethostname(host, sizeof host - 1);
+    EXPECT_EQ(NameNow(), host);
+    standin::SetComputerName("");
+    EXPECT_EQ(NameNow(), "");
+    standin::SetNoComputerName();
+    EXPECT_EQ(NameNow(), "<null>");
+    standin::UseLiveComputerName();
+}
+
+}  // namespace

@@ -1,0 +1,89 @@
+// The stand-in's I/O Kit registry: matching by class in registry order, property reads, handles.
+#include <IOKit/IOKitLib.h>
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "standin_testing.h"
+
+namespace {
+
+using standin::Property;
+
+class RegistryTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        standin::InstallRegistry({
+            {"IOPlatformExpertDevice", {{"model", Property::Data(std::string("Mac1,1\0", 7))}}},
+            {"AppleAHCIDiskDriver", {{"Serial Number", Property::String("first")}}},
+            {"Other", {}},
+            {"AppleAHCIDiskDriver", {{"Serial Number", Property::String("second")}}},
+        });
+        objects_ = standin::LiveObjectCount();
+    }
+    void TearDown() override {
+        EXPECT_EQ(standin::LiveHandleCount(), 0);
+        EXPECT_EQ(standin::LiveObjectCount(), objects_);
+        standin::UseLiveRegistry();
+    }
+    long objects_ = 0;
+};
+
+std::string SerialOf(io_service_t service) {
+    CFTypeRef value = IORegistryEntryCreateCFProperty(service, CFSTR("Serial Number"), kCFAllocatorDefault, 0);
+    if (value == nullptr) return "<none>";
+    char buf[64];
+    CFStringGetCString(static_cast<CFStringRef>(value), buf, sizeof buf, kCFStringEncodingUTF8);
+    CFRelease(value);
+    return buf;
+}
+
+TEST_F(RegistryTest, IteratesOneClassInRegistryOrder) {
+    mach_port_t port = 0;
+    ASSERT_EQ(IOMasterPort(MACH_PORT_NULL, &port), KERN_SUCCESS);
+    io_iterator_t it = 0;
+    ASSERT_EQ(IOServiceGetMatchingServices(port, IOServiceMatching("AppleAHCIDiskDriver"), &it), KERN_SUCCESS);
+    std::string seen;
+    while (io_service_t s = IOIteratorNext(it)) {
+        seen += SerialOf(s) + ";";
+        EXPECT_EQ(IOObjectRelease(s), KERN_SUCCESS);
+    }
+    EXPECT_EQ(seen, "first;second;");
+    EXPECT_EQ(IOIteratorNext(it), 0u);
+    EXPECT_EQ(IOObjectRelease(it), KERN_SUCCESS);
+    EXPECT_NE(IOObjectRelease(it), KERN_SUCCESS);  // already released
+}
+
+TEST_F(RegistryTest, FirstMatchAndMissingProperties) {
+    io_service_t expert = IOServiceGetMatchingService(0, IOServiceMatching("IOPlatformExpertDevice"));
+    ASSERT_NE(expert, 0u);
+    CFTypeRef model = IORegistryEntryCreateCFProperty(expert, CFSTR("model"), kCFAllocatorDefault, 0);
+    ASSERT_NE(model, nullptr);
+    EXPECT_EQ(CFGetTypeID(model), CFDataGetTypeID());
+    EXPECT_EQ(CFDataGetLength(static_cast<CFDataRef>(model)), 7);
+    CFRelease(model);
+    EXPECT_EQ(IORegistryEntryCreateCFProperty(expert, CFSTR("absent"), kCFAllocatorDefault, 0), nullptr);
+    EXPECT_EQ(IORegistryEntryCreateCFProperty(0, CFSTR("model"), kCFAllocatorDefault, 0), nullptr);
+    IOObjectRelease(expert);
+    EXPECT_EQ(IOServiceGetMatchingService(0, IOServiceMatching("ATADeviceNub")), 0u);
+    EXPECT_EQ(IOServiceGetMatchingService(0, nullptr), 0u);
+}
+
+TEST_F(RegistryTest, NoMatchGivesAnEmptyIterator) {
+    io_iterator_t it = 0;
+    ASSERT_EQ(IOServiceGetMatchingServices(0, IOServiceMatching("ATADeviceNub"), &it), KERN_SUCCESS);
+    EXPECT_EQ(IOIteratorNext(it), 0u);
+    IOObjectRelease(it);
+}
+
+TEST_F(RegistryTest, MasterPortFailureIsReported) {
+    standin::SetMasterPortResult(KERN_FAILURE);
+    mach_port_t port = 99;
+    EXPECT_EQ(IOMasterPort(MACH_PORT_NULL, &port), KERN_FAILURE);
+    EXPECT_EQ(port, 0u);
+    standin::SetMasterPortResult(KERN_SUCCESS);
+    EXPECT_EQ(IOMasterPort(MACH_PORT_NULL, &port), KERN_SUCCESS);
+    EXPECT_NE(port, 0u);
+}
+
+}  // namespace
