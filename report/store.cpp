@@ -3,6 +3,8 @@
 
 #include <string.h>
 
+#include "collectors/disk_serials.h"
+#include "collectors/platform_identity.h"
 #include "report/captured_text.h"
 
 MachineInfoStore gStore;
@@ -11,6 +13,8 @@ void RunCapturePass(void) {
     memset(gStore.serialText, 0, sizeof gStore.serialText);
     memset(gStore.assetText, 0, sizeof gStore.assetText);
     memset(gStore.modelText, 0, sizeof gStore.modelText);
+    gStore.diskSerialCount = CaptureDiskSerials(gStore.diskSerials, kDiskSerialSlots);
+    CapturePlatformIdentity(gStore.serialText, gStore.assetText, gStore.modelText);
     TrimSpaces(gStore.serialText);
     TrimSpaces(gStore.assetText);
     TrimSpaces(gStore.modelText);

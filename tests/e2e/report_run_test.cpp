@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <regex>
 #include <string>
 #include <vector>
@@ -137,6 +138,46 @@ TEST(ReportRun, EarlierDocumentSurvivesAFailedRun) {
     ReadFile(dir / "out.xml", &text);
     EXPECT_EQ(text, "earlier");
     EXPECT_EQ(testutil::ListFolder(dir.path()).size(), 1u);  // no temporary file left behind
+}
+
+std::string Trimmed(std::string s) {
+    while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
+    size_t start = s.find_first_not_of(' ');
+    return start == std::string::npos ? std::string() : s.substr(start);
+}
+
+std::string Escaped(const std::string &s) {
+    char out[64];
+    EscapeCopy(out, sizeof out, s.c_str());
+    return out;
+}
+
+TEST(ReportRun, LiveMachineIdentityAndDisks) {
+    // What the kernel exposes: the DMI product name, and the serial of each block device that has a
+    // device behind it (virtual devices such as loop and zram have none), in name order.
+    std::string model;
+    if (ReadFile("/sys/class/dmi/id/product_name", &model)) model = Escaped(Trimmed(model));
+    std::vector<std::string> names = testutil::ListFolder("/sys/block");
+    std::sort(names.begin(), names.end());
+    std::vector<std::string> disks;
+    for (const auto &name : names) {
+        struct stat info;
+        if (stat(("/sys/block/" + name + "/device").c_str(), &info) != 0) continue;
+        std::string serial;
+        if (!ReadFile("/sys/block/" + name + "/serial", &serial) || Trimmed(serial).empty()) {
+            ReadFile("/sys/block/" + name + "/device/serial", &serial);
+        }
+        if (!Trimmed(serial).empty() && disks.size() < 4) disks.push_back(Escaped(Trimmed(serial)));
+    }
+    disks.resize(4);
+
+    RunResult r = RunTool({MACHINEINFO_BINARY, "-"});
+    ASSERT_EQ(r.status, 0);
+    const auto settings = Settings(r.stdOut);
+    ASSERT_EQ(settings.size(), 33u);
+    EXPECT_EQ(settings[1].second, model);
+    EXPECT_EQ(settings[4].second, model);
+    for (int n = 0; n < 4; ++n) EXPECT_EQ(settings[12 + n].second, disks[n]) << settings[12 + n].first;
 }
 
 class DefaultDestination : public ::testing::Test {

@@ -1,8 +1,133 @@
-// The live machine as an I/O Kit registry. Classes without a Linux source give no services.
+// The live Linux machine as an I/O Kit registry: the platform expert from DMI (or the device tree)
+// and one AHCI disk driver per whole disk under /sys/block, each read when a lookup first asks.
+#include <dirent.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
 #include "registry.h"
 
 namespace standin {
+namespace {
 
-ServiceList LoadLiveServices(const std::string &, const std::string &) { return {}; }
+// The whole file, or false when it cannot be read.
+bool ReadAll(const std::string &path, std::string *contents) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    contents->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+}
+
+std::string WithoutTrailingNewline(std::string text) {
+    if (!text.empty() && text.back() == '\n') text.pop_back();
+    return text;
+}
+
+CFStringRef StringFromBytes(const std::string &bytes) {
+    std::u16string units;
+    DecodeUtf8(bytes.data(), bytes.size(), /* lossy */ true, &units);
+    return NewString(std::move(units));
+}
+
+CFDataRef DataFromBytes(const std::string &bytes) {
+    return CFDataCreate(kCFAllocatorDefault, reinterpret_cast<const UInt8 *>(bytes.data()),
+                        static_cast<CFIndex>(bytes.size()));
+}
+
+ServiceList LoadPlatformExpert(const std::string &root) {
+    auto service = std::make_shared<RegistryService>();
+    service->className = "IOPlatformExpertDevice";
+    std::string text;
+    if (ReadAll(root + "sys/class/dmi/id/product_name", &text)) {
+        text = WithoutTrailingNewline(text);
+        text.push_back('\0');
+        service->Add(CFSTR("model"), DataFromBytes(text));
+    } else if (ReadAll(root + "sys/firmware/devicetree/base/model", &text)) {
+        service->Add(CFSTR("model"), DataFromBytes(text));  // already NUL-terminated
+    }
+    if (ReadAll(root + "sys/class/dmi/id/product_serial", &text)) {
+        text = WithoutTrailingNewline(text);
+        if (!text.empty()) service->Add(CFSTR("IOPlatformSerialNumber"), StringFromBytes(text));
+    }
+    return {service};
+}
+
+bool IsWholeDiskName(const std::string &name) {
+    static const char *const kNotDisks[] = {"loop", "ram", "zram", "dm-", "md", "sr", "nbd", "fd"};
+    if (name.empty() || name[0] == '.') return false;
+    for (const char *prefix : kNotDisks) {
+        if (name.compare(0, std::char_traits<char>::length(prefix), prefix) == 0) return false;
+    }
+    return true;
+}
+
+// ID_SERIAL_SHORT from the udev database entry of the block device major:minor.
+std::string UdevSerial(const std::string &root, const std::string &disk) {
+    std::string dev, data;
+    if (!ReadAll(root + "sys/block/" + disk + "/dev", &dev)) return {};
+    dev = WithoutTrailingNewline(dev);
+    if (!ReadAll(root + "run/udev/data/b" + dev, &data)) return {};
+    static const std::string kKey = "E:ID_SERIAL_SHORT=";
+    std::istringstream lines(data);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.compare(0, kKey.size(), kKey) == 0) return line.substr(kKey.size());
+    }
+    return {};
+}
+
+// The first non-empty serial the kernel or udev gives for a disk, with a trailing newline removed.
+std::string DiskSerial(const std::string &root, const std::string &disk) {
+    const std::string base = root + "sys/block/" + disk + "/";
+    std::string text;
+    for (const char *file : {"serial", "device/serial"}) {
+        if (ReadAll(base + file, &text) && !(text = WithoutTrailingNewline(text)).empty()) return text;
+    }
+    if (ReadAll(base + "device/vpd_pg80", &text) && text.size() > 4) {
+        // Unit serial number page: a 4-byte header whose last byte is the serial's length.
+        const size_t length = std::min(text.size() - 4, static_cast<size_t>(static_cast<unsigned char>(text[3])));
+        text = WithoutTrailingNewline(text.substr(4, length));
+        if (!text.empty()) return text;
+    }
+    return WithoutTrailingNewline(UdevSerial(root, disk));
+}
+
+std::vector<std::string> FolderEntries(const std::string &path) {
+    std::vector<std::string> names;
+    DIR *dir = opendir(path.c_str());
+    if (dir == nullptr) return names;
+    while (const dirent *entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(dir);
+    return names;
+}
+
+ServiceList LoadDisks(const std::string &root) {
+    std::vector<std::string> names = FolderEntries(root + "sys/block");
+    std::sort(names.begin(), names.end());  // byte-wise
+    ServiceList services;
+    for (const auto &name : names) {
+        if (!IsWholeDiskName(name)) continue;
+        auto service = std::make_shared<RegistryService>();
+        service->className = "AppleAHCIDiskDriver";
+        const std::string serial = DiskSerial(root, name);
+        if (!serial.empty()) service->Add(CFSTR("Serial Number"), StringFromBytes(serial));
+        services.push_back(std::move(service));
+    }
+    return services;
+}
+
+}  // namespace
+
+ServiceList LoadLiveServices(const std::string &root, const std::string &className) {
+    const std::string base = (!root.empty() && root.back() == '/') ? root : root + "/";
+    if (className == "IOPlatformExpertDevice") return LoadPlatformExpert(base);
+    if (className == "AppleAHCIDiskDriver") return LoadDisks(base);
+    return {};
+}
 
 }  // namespace standin

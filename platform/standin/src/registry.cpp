@@ -3,6 +3,7 @@
 #include "registry.h"
 
 #include <IOKit/IOKitLib.h>
+#include <mach/mach.h>
 
 #include <map>
 #include <mutex>
@@ -49,6 +50,7 @@ struct State {
     std::map<io_object_t, Handle> handles;
     io_object_t nextHandle = 0x2003;
     kern_return_t masterPortResult = KERN_SUCCESS;
+    long masterPorts = 0;  // rights handed out by IOMasterPort and not yet deallocated
 };
 
 State &GetState() {
@@ -138,6 +140,12 @@ void UseLiveRegistry(const std::string &root) {
     state.services.clear();
 }
 
+long LiveMasterPortCount() {
+    State &state = GetState();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    return state.masterPorts;
+}
+
 void SetMasterPortResult(kern_return_t result) {
     State &state = GetState();
     std::lock_guard<std::mutex> lock(state.mutex);
@@ -158,7 +166,18 @@ kern_return_t IOMasterPort(mach_port_t, mach_port_t *masterPort) {
     State &state = GetState();
     std::lock_guard<std::mutex> lock(state.mutex);
     *masterPort = state.masterPortResult == KERN_SUCCESS ? standin::kMasterPort : MACH_PORT_NULL;
+    if (state.masterPortResult == KERN_SUCCESS) ++state.masterPorts;
     return state.masterPortResult;
+}
+
+mach_port_t mach_task_self_ = 0x0103;
+
+kern_return_t mach_port_deallocate(ipc_space_t task, mach_port_name_t name) {
+    State &state = GetState();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    if (task != mach_task_self_ || name != standin::kMasterPort || state.masterPorts == 0) return KERN_INVALID_ARGUMENT;
+    --state.masterPorts;
+    return KERN_SUCCESS;
 }
 
 CFMutableDictionaryRef IOServiceMatching(const char *name) {

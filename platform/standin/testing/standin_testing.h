@@ -15,6 +15,8 @@ namespace standin {
 long LiveObjectCount();
 // Registry handles (services and iterators) obtained and not yet released.
 long LiveHandleCount();
+// Master port rights obtained with IOMasterPort and not yet deallocated.
+long LiveMasterPortCount();
 
 // A registry property as a test describes it; the registry makes the CF object.
 struct Property {

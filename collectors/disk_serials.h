@@ -1,0 +1,16 @@
+// Disk serial numbers from the I/O Kit registry: AHCI disk drivers first, then ATA device nubs.
+#pragma once
+
+#include <CoreFoundation/CoreFoundation.h>
+#include <IOKit/IOKitLib.h>
+#include <stdint.h>
+
+#include "report/store.h"
+
+// Clears count 64-byte slots and fills them in registry order with the serials found. Returns the
+// number filled (0 to count), or -1 when no master port can be obtained.
+int32_t CaptureDiskSerials(char (*slots)[kTextSize], int32_t count);
+
+// Reads the string property key of service into slot (64 bytes), escaped and trimmed. Returns true
+// when the slot is not empty. The service and key stay the caller's.
+bool ReadServiceSerial(io_service_t service, CFStringRef key, char *slot);

@@ -1,0 +1,114 @@
+// Disk serial numbers from AHCI disk drivers and ATA device nubs, in registry order.
+#include "collectors/disk_serials.h"
+
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "collector_fixture.h"
+#include "report/settings.h"
+
+namespace {
+
+using standin::Property;
+using standin::Service;
+
+Service Ahci(const std::string &serial) {
+    return {"AppleAHCIDiskDriver", {{"Serial Number", Property::String(serial)}}};
+}
+Service Ata(const std::string &serial) { return {"ATADeviceNub", {{"device serial", Property::String(serial)}}}; }
+
+struct DiskCase {
+    const char *what;
+    std::vector<Service> registry;
+    int32_t count;
+    int32_t result;
+    std::vector<std::string> slots;  // expected slot texts; the rest empty
+};
+
+class DiskSerialsTest : public CollectorTest {};
+
+TEST_F(DiskSerialsTest, RegistryCases) {
+    const std::string longSerial = std::string(60, 'L') + "&&";
+    const DiskCase cases[] = {
+        {"two AHCI and one ATA", {Ata("ata-1"), Ahci("ahci-1"), Ahci("ahci-2")}, 4, 3, {"ahci-1", "ahci-2", "ata-1"}},
+        {"five disks",
+         {Ahci("d1"), Ahci("d2"), Ahci("d3"), Ahci("d4"), Ahci("d5"), Ata("d6")},
+         4,
+         4,
+         {"d1", "d2", "d3", "d4"}},
+        {"padded and inner blanks",
+         {Ahci("        WD-WCC4E1234567"), Ahci("  S3Z 9N 0K  ")},
+         4,
+         2,
+         {"WD-WCC4E1234567", "S3Z 9N 0K"}},
+        {"blank and missing serials use no slot",
+         {{"AppleAHCIDiskDriver", {}}, Ahci("   "), Ahci(""), Ahci("real"), Ata("\t\n")},
+         4,
+         1,
+         {"real"}},
+        {"non-string properties skipped",
+         {{"AppleAHCIDiskDriver", {{"Serial Number", Property::Data("DATA")}}}, Ahci("text")},
+         4,
+         1,
+         {"text"}},
+        {"each class has its own key",
+         {{"ATADeviceNub", {{"Serial Number", Property::String("wrong")}}},
+          {"AppleAHCIDiskDriver", {{"device serial", Property::String("wrong")}}}},
+         4,
+         0,
+         {}},
+        {"long serial escaped and cut on an entity", {Ahci(longSerial)}, 4, 1, {std::string(60, 'L')}},
+        {"escaped serial", {Ahci("<disk & \"one\">")}, 4, 1, {"&lt;disk &amp; &quot;one&quot;&gt;"}},
+        {"no disks", {}, 4, 0, {}},
+        {"fewer slots asked for", {Ahci("a"), Ahci("b"), Ata("c")}, 2, 2, {"a", "b"}},
+    };
+    for (const auto &c : cases) {
+        Install(c.registry);
+        char slots[4][kTextSize];
+        memset(slots, 'Q', sizeof slots);
+        EXPECT_EQ(CaptureDiskSerials(slots, c.count), c.result) << c.what;
+        for (int i = 0; i < c.count; ++i) {
+            const std::string expected = i < static_cast<int>(c.slots.size()) ? c.slots[i] : "";
+            EXPECT_EQ(std::string(slots[i]), expected) << c.what << " slot " << i;
+        }
+        if (c.count < 4) {
+            EXPECT_EQ(slots[c.count][0], 'Q') << c.what << ": wrote past count";
+        }
+    }
+}
+
+TEST_F(DiskSerialsTest, MasterPortFailureEmptiesEveryRow) {
+    Install({Ahci("a")});
+    standin::SetMasterPortResult(KERN_FAILURE);
+    RunCapturePass();
+    EXPECT_EQ(gStore.diskSerialCount, -1);
+    for (int row = 12; row <= 15; ++row) EXPECT_STREQ(SettingValue(row), "") << row;
+}
+
+TEST_F(DiskSerialsTest, ReleasesItsOwnMasterPort) {
+    Install({Ahci("a"), Ata("b")});
+    const long ports = standin::LiveMasterPortCount();
+    char slots[4][kTextSize];
+    EXPECT_EQ(CaptureDiskSerials(slots, 4), 2);
+    EXPECT_EQ(standin::LiveMasterPortCount(), ports);
+}
+
+TEST_F(DiskSerialsTest, NullArguments) {
+    EXPECT_EQ(CaptureDiskSerials(nullptr, 4), 0);
+    char slots[1][kTextSize] = {"keep"};
+    EXPECT_EQ(CaptureDiskSerials(slots, 0), 0);
+    EXPECT_STREQ(slots[0], "keep");
+    EXPECT_FALSE(ReadServiceSerial(0, CFSTR("Serial Number"), slots[0]));
+    EXPECT_FALSE(ReadServiceSerial(1, nullptr, slots[0]));
+}
+
+TEST_F(DiskSerialsTest, OneDiskShowsInTheFirstRowOnly) {
+    Install({Ahci(" ONLY ")});
+    RunCapturePass();
+    EXPECT_STREQ(SettingValue(12), "ONLY");
+    for (int row = 13; row <= 15; ++row) EXPECT_STREQ(SettingValue(row), "") << row;
+}
+
+}  // namespace

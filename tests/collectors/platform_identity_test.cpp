@@ -1,0 +1,182 @@
+// Model, serial number and asset value from the platform expert, and the serial-number data parse.
+#include "collectors/platform_identity.h"
+
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "collector_fixture.h"
+#include "report/captured_text.h"
+#include "report/store.h"
+
+namespace {
+
+using standin::Property;
+
+std::string Bytes(const char *s, size_t n) { return std::string(s, n); }
+
+struct IdentityCase {
+    const char *what;
+    bool hasExpert;
+    std::vector<std::pair<std::string, Property>> properties;
+    const char *model;
+    const char *serial;
+    const char *asset;
+};
+
+class PlatformIdentityTest : public CollectorTest {};
+
+TEST_F(PlatformIdentityTest, CapturePassResults) {
+    const std::string data = Bytes("XYZASSET1\0\0\0\0C02SERIAL\0", 23);
+    const IdentityCase cases[] = {
+        {"normal machine",
+         true,
+         {{"model", Property::Data(Bytes("MacBookPro18,3\0", 15))},
+          {"IOPlatformSerialNumber", Property::String("C02XK0AAJGH5")},
+          {"serial-number", Property::Data(data)}},
+         "MacBookPro18,3",
+         "C02XK0AAJGH5",
+         ""},
+        {"serial cut to 33 bytes",
+         true,
+         {{"IOPlatformSerialNumber", Property::String("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789")}},
+         "",
+         "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456",
+         ""},
+        {"serial cut on a whole character",
+         true,
+         {{"IOPlatformSerialNumber", Property::String(std::string(32, 'A') + "\xC3\xA9")}},
+         "",
+         "AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA",
+         ""},
+        {"serial escaped and trimmed",
+         true,
+         {{"IOPlatformSerialNumber", Property::String("  A&B\t")}},
+         "",
+         "A&amp;B",
+         ""},
+        {"blank serial falls back",
+         true,
+         {{"IOPlatformSerialNumber", Property::String("   ")}, {"serial-number", Property::Data(data)}},
+         "",
+         "C02SERIALXYZ",
+         "ASSET1"},
+        {"non-string serial falls back",
+         true,
+         {{"IOPlatformSerialNumber", Property::Data("C02")}, {"serial-number", Property::Data(data)}},
+         "",
+         "C02SERIALXYZ",
+         "ASSET1"},
+        {"serial-number not data", true, {{"serial-number", Property::String("XYZASSET")}}, "", "", ""},
+        {"no serial at all", true, {{"model", Property::Data(Bytes("iMac\0", 5))}}, "iMac", "", ""},
+        {"model not data", true, {{"model", Property::String("iMac")}}, "", "", ""},
+        {"model without NUL, escaped, trimmed",
+         true,
+         {{"model", Property::Data("  iMac <2020>  ")}},
+         "iMac &lt;2020&gt;",
+         "",
+         ""},
+        {"model cut to 63 bytes",
+         true,
+         {{"model", Property::Data(std::string(300, 'm'))}},
+         "mmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmm",
+         "",
+         ""},
+        {"model bytes taken as they are",
+         true,
+         {{"model", Property::Data(Bytes("Caf\xC3\xA9\0junk", 10))}},
+         "Caf\xC3\xA9",
+         "",
+         ""},
+        {"no platform expert", false, {}, "", "", ""},
+    };
+    for (const auto &c : cases) {
+        std::vector<standin::Service> services;
+        if (c.hasExpert) services.push_back({"IOPlatformExpertDevice", c.properties});
+        Install(services);
+        memset(&gStore, 'Q', sizeof gStore.modelText * 3);  // the pass clears what it fills
+        RunCapturePass();
+        EXPECT_STREQ(gStore.modelText, c.model) << c.what;
+        EXPECT_STREQ(gStore.serialText, c.serial) << c.what;
+        EXPECT_STREQ(gStore.assetText, c.asset) << c.what;
+    }
+}
+
+TEST_F(PlatformIdentityTest, ResultTellsWhereTheSerialCameFrom) {
+    char serial[64], asset[64], model[64];
+    Install({{"IOPlatformExpertDevice", {{"IOPlatformSerialNumber", Property::String("S1")}}}});
+    EXPECT_EQ(CapturePlatformIdentity(serial, asset, nullptr), 1);
+    EXPECT_STREQ(serial, "S1");
+    Install({{"IOPlatformExpertDevice", {{"serial-number", Property::Data(Bytes("ABCasset\0\0\0\0\0SER\0", 17))}}}});
+    EXPECT_EQ(CapturePlatformIdentity(serial, asset, model), 0);
+    EXPECT_STREQ(serial, "SERABC");
+    EXPECT_EQ(CapturePlatformIdentity(nullptr, asset, model), 0);
+    strcpy(serial, "old");
+    EXPECT_EQ(CapturePlatformIdentity(serial, nullptr, model), 0);
+    EXPECT_STREQ(serial, "");
+    EXPECT_EQ(ReadPlatformModel(0, model), 0);
+}
+
+struct ParseCase {
+    const char *what;
+    std::string data;
+    const char *asset;
+    const char *serial;
+};
+
+TEST(ParseSerialNumberData, LayoutCases) {
+    const ParseCase cases[] = {
+        {"serial already ends with the suffix", Bytes("XYZASSET\0\0\0\0\0C02ABCXYZ\0", 23), "ASSET", "C02ABCXYZ"},
+        {"suffix appended", Bytes("XYZASSET\0\0\0\0\0C02ABC\0", 20), "ASSET", "C02ABCXYZ"},
+        {"trailing blanks before the comparison", Bytes("XYZASSET\0\0\0\0\0C02ABCXYZ   \0", 26), "ASSET", "C02ABCXYZ"},
+        {"trailing high bytes and controls removed", Bytes("XYZA\0\0\0\0\0\0\0\0\0C02\xC3\xA9\t\0", 19), "A", "C02XYZ"},
+        {"further bytes after the serial's NUL", Bytes("XYZA\0\0\0\0\0\0\0\0\0S1\0garbage", 23), "A", "S1XYZ"},
+        {"asset cut to 9 bytes, running into the serial", Bytes("XYZABCDEFGHIJSERIAL\0", 20), "ABCDEFGHI", "SERIALXYZ"},
+        {"asset cut before a split entity", Bytes("XYZABCDEF&G\0\0S\0", 15), "ABCDEF", "SXYZ"},
+        {"asset cut after a whole entity", Bytes("XYZAB&CDEFG\0\0S\0", 15), "AB&amp;CD", "SXYZ"},
+        {"no NUL anywhere", Bytes("XYZABCDEFGHIJSERIAL", 19), "ABCDEFGHI", "SERIALXYZ"},
+        {"shorter than 13 bytes", Bytes("XYZasset", 8), "asset", "XYZ"},
+        {"shorter than 3 bytes", Bytes("XY", 2), "", "XY"},
+        {"serial of junk only compares bytes 10 to 12", Bytes("XYZa\0\0\0\0\0\0XYZ\x01\x02\0", 16), "a", ""},
+        {"special characters in the suffix", Bytes("A<BASSET\0\0\0\0\0SER\0", 17), "ASSET", "SERA&lt;B"},
+        {"suffix stops at a NUL", Bytes("AB\0ASSET\0\0\0\0\0SER\0", 17), "ASSET", "SERAB"},
+        {"empty first text", Bytes("\0YZASSET\0\0\0\0\0SER\0", 17), "", ""},
+        {"blank first text", Bytes("   \0SSET\0\0\0\0\0SER\0", 17), "", ""},
+        {"no room left for the suffix", "XYZ" + std::string(10, 'a') + std::string(70, 'S'), "aaaaaaaaa",
+         "SSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSS"},
+        {"suffix cut on a whole entity", "&&&" + std::string(10, 'a') + std::string(58, 'S'), "aaaaaaaaa",
+         "SSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSS&amp;"},
+    };
+    for (const auto &c : cases) {
+        // An exact-size heap copy, so that a read past the end is caught by the sanitizers.
+        std::vector<UInt8> bytes(c.data.begin(), c.data.end());
+        const std::vector<UInt8> before = bytes;
+        char asset[64], serial[64];
+        ParseSerialNumberData(bytes.data(), static_cast<CFIndex>(bytes.size()), asset, serial);
+        TrimSpaces(asset);
+        TrimSpaces(serial);
+        EXPECT_STREQ(asset, c.asset) << c.what;
+        EXPECT_STREQ(serial, c.serial) << c.what;
+        EXPECT_EQ(bytes, before) << c.what << ": the data was modified";
+    }
+}
+
+TEST(ParseSerialNumberData, NullsAndEmptyData) {
+    char asset[64] = "old", serial[64] = "old";
+    ParseSerialNumberData(nullptr, 10, asset, serial);
+    EXPECT_STREQ(asset, "");
+    EXPECT_STREQ(serial, "");
+    const UInt8 one = 'A';
+    strcpy(serial, "old");
+    ParseSerialNumberData(&one, 0, asset, serial);
+    EXPECT_STREQ(serial, "");
+    ParseSerialNumberData(&one, -4, asset, serial);
+    EXPECT_STREQ(serial, "");
+    strcpy(serial, "old");
+    ParseSerialNumberData(&one, 1, nullptr, serial);
+    EXPECT_STREQ(serial, "old");  // a null asset returns before anything is touched
+    ParseSerialNumberData(&one, 1, asset, nullptr);
+}
+
+}  // namespace

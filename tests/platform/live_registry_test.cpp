@@ -1,0 +1,128 @@
+// The live registry over a fake machine tree: the platform expert from DMI or the device tree, one
+// disk service per whole disk in name order, each serial source in its turn.
+#include <IOKit/IOKitLib.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "collectors/disk_serials.h"
+#include "platform/platform.h"
+#include "standin_testing.h"
+#include "test_util.h"
+
+namespace {
+
+using testutil::TempDir;
+
+void Put(const TempDir &root, const std::string &path, const std::string &contents) {
+    const std::string full = root / path;
+    std::string command = "mkdir -p '" + full.substr(0, full.rfind('/')) + "'";
+    ASSERT_EQ(system(command.c_str()), 0);
+    ASSERT_TRUE(testutil::WriteFile(full, contents));
+}
+
+std::string PropertyText(io_service_t service, CFStringRef key) {
+    CFTypeRef value = IORegistryEntryCreateCFProperty(service, key, kCFAllocatorDefault, 0);
+    if (value == nullptr) return "<absent>";
+    std::string text;
+    if (CFGetTypeID(value) == CFDataGetTypeID()) {
+        CFDataRef data = static_cast<CFDataRef>(value);
+        text = "data:" + std::string(reinterpret_cast<const char *>(CFDataGetBytePtr(data)),
+                                     static_cast<size_t>(CFDataGetLength(data)));
+    } else {
+        char buf[256];
+        CopyCFStringBytes(static_cast<CFStringRef>(value), kCFStringEncodingUTF8, buf, sizeof buf);
+        text = buf;
+    }
+    CFRelease(value);
+    return text;
+}
+
+std::vector<std::string> DiskSerials() {
+    std::vector<std::string> serials;
+    io_iterator_t it = 0;
+    EXPECT_EQ(IOServiceGetMatchingServices(0, IOServiceMatching("AppleAHCIDiskDriver"), &it), KERN_SUCCESS);
+    while (io_service_t s = IOIteratorNext(it)) {
+        serials.push_back(PropertyText(s, CFSTR("Serial Number")));
+        IOObjectRelease(s);
+    }
+    IOObjectRelease(it);
+    return serials;
+}
+
+class LiveRegistryTest : public ::testing::Test {
+  protected:
+    void TearDown() override { standin::UseLiveRegistry(); }
+    TempDir root_;
+};
+
+TEST_F(LiveRegistryTest, PlatformExpertFromDmi) {
+    Put(root_, "sys/class/dmi/id/product_name", "Precision 5570\n");
+    Put(root_, "sys/class/dmi/id/product_serial", "7XK2ZH3\n");
+    Put(root_, "sys/firmware/devicetree/base/model", std::string("Ignored\0", 8));
+    standin::UseLiveRegistry(root_.path());
+    io_service_t expert = GetPlatformExpert();
+    ASSERT_NE(expert, 0u);
+    EXPECT_EQ(PropertyText(expert, CFSTR("model")), std::string("data:Precision 5570\0", 20));
+    EXPECT_EQ(PropertyText(expert, CFSTR("IOPlatformSerialNumber")), "7XK2ZH3");
+    EXPECT_EQ(PropertyText(expert, CFSTR("serial-number")), "<absent>");
+    IOObjectRelease(expert);
+}
+
+TEST_F(LiveRegistryTest, DeviceTreeModelAndMissingSerial) {
+    Put(root_, "sys/firmware/devicetree/base/model", std::string("Raspberry Pi 4 Model B\0", 23));
+    Put(root_, "sys/class/dmi/id/product_serial", "\n");
+    standin::UseLiveRegistry(root_.path());
+    io_service_t expert = GetPlatformExpert();
+    ASSERT_NE(expert, 0u);
+    EXPECT_EQ(PropertyText(expert, CFSTR("model")), std::string("data:Raspberry Pi 4 Model B\0", 28));
+    EXPECT_EQ(PropertyText(expert, CFSTR("IOPlatformSerialNumber")), "<absent>");
+    IOObjectRelease(expert);
+}
+
+TEST_F(LiveRegistryTest, NothingReadable) {
+    standin::UseLiveRegistry(root_.path());
+    io_service_t expert = GetPlatformExpert();
+    ASSERT_NE(expert, 0u);  // the service is there, with no properties
+    EXPECT_EQ(PropertyText(expert, CFSTR("model")), "<absent>");
+    IOObjectRelease(expert);
+    EXPECT_TRUE(DiskSerials().empty());
+}
+
+TEST_F(LiveRegistryTest, DisksInNameOrderWithEachSerialSource) {
+    Put(root_, "sys/block/vdb/serial", "  VIRTIO-B  \n");
+    Put(root_, "sys/block/sda/device/vpd_pg80", std::string("\0\x80\0\x08WD-12345trailing", 20));
+    Put(root_, "sys/block/sdb/dev", "8:16\n");
+    Put(root_, "run/udev/data/b8:16", "S:disk/by-id/x\nE:ID_SERIAL=Long_Name_UDEV42\nE:ID_SERIAL_SHORT=UDEV42\n");
+    Put(root_, "sys/block/sdc/serial", "\n");
+    Put(root_, "sys/block/sdc/device/serial", "DEV-SERIAL\n");
+    Put(root_, "sys/block/sdd/size", "0\n");
+    Put(root_, "sys/block/nvme0n1/serial", "S4EWNX0R123456      \n");
+    for (const char *skipped : {"loop0", "ram0", "zram0", "dm-0", "md127", "sr0", "nbd0", "fd0"}) {
+        Put(root_, std::string("sys/block/") + skipped + "/serial", "VIRTUAL\n");
+    }
+    standin::UseLiveRegistry(root_.path());
+    const std::vector<std::string> expected = {"S4EWNX0R123456      ", "WD-12345", "UDEV42",
+                                               "DEV-SERIAL",           "<absent>", "  VIRTIO-B  "};
+    EXPECT_EQ(DiskSerials(), expected);
+
+    // Through the collector: trimmed, four slots, the disk without a serial uses none.
+    char slots[4][kTextSize];
+    EXPECT_EQ(CaptureDiskSerials(slots, 4), 4);
+    EXPECT_STREQ(slots[0], "S4EWNX0R123456");
+    EXPECT_STREQ(slots[1], "WD-12345");
+    EXPECT_STREQ(slots[2], "UDEV42");
+    EXPECT_STREQ(slots[3], "DEV-SERIAL");
+}
+
+TEST_F(LiveRegistryTest, HostileSerialBytes) {
+    Put(root_, "sys/block/sda/serial", "<\xFF&\x01>\n");
+    standin::UseLiveRegistry(root_.path());
+    char slots[4][kTextSize];
+    EXPECT_EQ(CaptureDiskSerials(slots, 4), 1);
+    EXPECT_STREQ(slots[0], "&lt;\xEF\xBF\xBD&amp; &gt;");  // the bad byte was decoded as U+FFFD
+}
+
+}  // namespace
