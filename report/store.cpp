@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "collectors/disk_serials.h"
+#include "collectors/interfaces.h"
 #include "collectors/platform_identity.h"
 #include "report/captured_text.h"
 
@@ -14,6 +15,7 @@ void RunCapturePass(void) {
     memset(gStore.assetText, 0, sizeof gStore.assetText);
     memset(gStore.modelText, 0, sizeof gStore.modelText);
     gStore.diskSerialCount = CaptureDiskSerials(gStore.diskSerials, kDiskSerialSlots);
+    CaptureInterfaces(gStore.interfaces, kInterfaceRecords);
     CapturePlatformIdentity(gStore.serialText, gStore.assetText, gStore.modelText);
     TrimSpaces(gStore.serialText);
     TrimSpaces(gStore.assetText);

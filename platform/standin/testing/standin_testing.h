@@ -5,6 +5,8 @@
 
 #include <IOKit/IOKitLib.h>
 
+#include <array>
+#include <cstddef>
 #include <string>
 #include <utility>
 #include <vector>
@@ -51,5 +53,26 @@ void UseLiveComputerName(const std::string &machineInfoPath = "/etc/machine-info
 
 // The PRETTY_HOSTNAME value of a machine-info file's text; empty when it is not set.
 std::string ParsePrettyHostname(const std::string &machineInfoText);
+
+// One network interface as the interface list reports it.
+struct InterfaceInfo {
+    std::string name;
+    unsigned index = 0;
+    unsigned char type = 6;                  // IFT_ETHER; 24 for loopback
+    std::vector<unsigned char> linkAddress;  // any length; empty for none
+    std::vector<std::array<unsigned char, 4>> ipv4;
+    std::vector<std::array<unsigned char, 16>> ipv6;
+};
+
+// Lays the interfaces out as BSD interface request records, whole records only, in capacity bytes.
+// Returns the bytes written.
+size_t EncodeInterfaceRecords(const std::vector<InterfaceInfo> &interfaces, unsigned char *buffer, size_t capacity);
+// The live machine's interfaces from getifaddrs, in interface-index order.
+std::vector<InterfaceInfo> ReadLiveInterfaces();
+// The interface list reports these instead of the live machine's.
+void InstallInterfaces(const std::vector<InterfaceInfo> &interfaces);
+void UseLiveInterfaces();
+// The interface list request fails with this errno (0: succeed again).
+void SetInterfaceListError(int error);
 
 }  // namespace standin

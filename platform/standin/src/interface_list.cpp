@@ -1,0 +1,202 @@
+// The interface list for hosts without SIOCGIFCONF's BSD records: the records macOS would return,
+// built from getifaddrs (or from a test's installed interfaces).
+#include <arpa/inet.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <net/if_arp.h>
+#include <netpacket/packet.h>
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+
+#include "platform/interface_list.h"
+#include "standin_testing.h"
+
+namespace standin {
+namespace {
+
+const unsigned char kTypeEthernet = 6;   // IFT_ETHER
+const unsigned char kTypeLoopback = 24;  // IFT_LOOP
+const unsigned char kTypeOther = 1;      // IFT_OTHER
+
+struct ListState {
+    std::mutex mutex;
+    bool installed = false;
+    std::vector<InterfaceInfo> interfaces;
+    int error = 0;
+};
+
+ListState &GetListState() {
+    static auto *state = new ListState();
+    return *state;
+}
+
+size_t RoundUp4(size_t n) { return (n + 3) & ~size_t{3}; }
+
+// Appends one record (name, then the socket address) if it fits whole; false when it does not.
+bool AppendRecord(const std::string &name, const std::vector<unsigned char> &address, unsigned char *buffer,
+                  size_t capacity, size_t *used) {
+    const size_t size = kInterfaceNameBytes + std::max<size_t>(16, address.size());
+    if (size > capacity - *used) return false;
+    unsigned char *record = buffer + *used;
+    std::memset(record, 0, size);
+    std::memcpy(record, name.data(), std::min<size_t>(name.size(), kInterfaceNameBytes - 1));
+    std::memcpy(record + kInterfaceNameBytes, address.data(), address.size());
+    *used += size;
+    return true;
+}
+
+std::vector<unsigned char> LinkAddress(const InterfaceInfo &info) {
+    const size_t nlen = std::min<size_t>(info.name.size(), kInterfaceNameBytes - 1);
+    const size_t alen = std::min<size_t>(info.linkAddress.size(), 32);
+    const size_t length = RoundUp4(std::max<size_t>(8 + nlen + alen, 20));
+    std::vector<unsigned char> sdl(length, 0);
+    sdl[0] = static_cast<unsigned char>(length);
+    sdl[1] = kFamilyLink;
+    sdl[2] = static_cast<unsigned char>(info.index & 0xFF);  // sdl_index, in host order as macOS keeps it
+    sdl[3] = static_cast<unsigned char>((info.index >> 8) & 0xFF);
+    sdl[4] = info.type;
+    sdl[5] = static_cast<unsigned char>(nlen);
+    sdl[6] = static_cast<unsigned char>(alen);
+    sdl[7] = 0;  // sdl_slen
+    std::memcpy(&sdl[8], info.name.data(), nlen);
+    if (alen > 0) std::memcpy(&sdl[8 + nlen], info.linkAddress.data(), alen);
+    return sdl;
+}
+
+std::vector<unsigned char> Inet4Address(const std::array<unsigned char, 4> &address) {
+    std::vector<unsigned char> sin(16, 0);
+    sin[0] = 16;
+    sin[1] = kFamilyInet;
+    std::memcpy(&sin[4], address.data(), 4);
+    return sin;
+}
+
+std::vector<unsigned char> Inet6Address(const std::array<unsigned char, 16> &address) {
+    std::vector<unsigned char> sin6(28, 0);
+    sin6[0] = 28;
+    sin6[1] = kFamilyInet6;
+    std::memcpy(&sin6[8], address.data(), 16);
+    return sin6;
+}
+
+InterfaceInfo *FindOrAdd(std::vector<InterfaceInfo> *list, const std::string &name) {
+    for (auto &info : *list) {
+        if (info.name == name) return &info;
+    }
+    InterfaceInfo info;
+    info.name = name;
+    info.index = if_nametoindex(name.c_str());
+    info.type = kTypeOther;
+    list->push_back(std::move(info));
+    return &list->back();
+}
+
+}  // namespace
+
+size_t EncodeInterfaceRecords(const std::vector<InterfaceInfo> &interfaces, unsigned char *buffer, size_t capacity) {
+    size_t used = 0;
+    if (buffer == nullptr) return 0;
+    for (const auto &info : interfaces) {
+        if (!AppendRecord(info.name, LinkAddress(info), buffer, capacity, &used)) return used;
+        for (const auto &a : info.ipv4) {
+            if (!AppendRecord(info.name, Inet4Address(a), buffer, capacity, &used)) return used;
+        }
+        for (const auto &a : info.ipv6) {
+            if (!AppendRecord(info.name, Inet6Address(a), buffer, capacity, &used)) return used;
+        }
+    }
+    return used;
+}
+
+std::vector<InterfaceInfo> ReadLiveInterfaces() {
+    std::vector<InterfaceInfo> list;
+    ifaddrs *addresses = nullptr;
+    if (getifaddrs(&addresses) != 0) return list;
+    for (const ifaddrs *a = addresses; a != nullptr; a = a->ifa_next) {
+        if (a->ifa_name == nullptr) continue;
+        std::string name = a->ifa_name;
+        name = name.substr(0, name.find(':'));  // an address label such as eth0:1 belongs to eth0
+        InterfaceInfo *info = FindOrAdd(&list, name);
+        if (a->ifa_flags & IFF_LOOPBACK) info->type = kTypeLoopback;
+        if (a->ifa_addr == nullptr) continue;
+        switch (a->ifa_addr->sa_family) {
+            case AF_PACKET: {
+                const auto *ll = reinterpret_cast<const sockaddr_ll *>(a->ifa_addr);
+                if (ll->sll_hatype == ARPHRD_LOOPBACK) {
+                    info->type = kTypeLoopback;
+                } else {
+                    if (ll->sll_hatype == ARPHRD_ETHER) info->type = kTypeEthernet;
+                    const size_t length = std::min<size_t>(ll->sll_halen, sizeof ll->sll_addr);
+                    info->linkAddress.assign(ll->sll_addr, ll->sll_addr + length);
+                }
+                break;
+            }
+            case AF_INET: {
+                std::array<unsigned char, 4> bytes;
+                std::memcpy(bytes.data(), &reinterpret_cast<const sockaddr_in *>(a->ifa_addr)->sin_addr, 4);
+                info->ipv4.push_back(bytes);
+                break;
+            }
+            case AF_INET6: {
+                std::array<unsigned char, 16> bytes;
+                std::memcpy(bytes.data(), &reinterpret_cast<const sockaddr_in6 *>(a->ifa_addr)->sin6_addr, 16);
+                info->ipv6.push_back(bytes);
+                break;
+            }
+            default: break;
+        }
+    }
+    freeifaddrs(addresses);
+    std::stable_sort(list.begin(), list.end(),
+                     [](const InterfaceInfo &a, const InterfaceInfo &b) { return a.index < b.index; });
+    return list;
+}
+
+void InstallInterfaces(const std::vector<InterfaceInfo> &interfaces) {
+    ListState &state = GetListState();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    state.installed = true;
+    state.interfaces = interfaces;
+}
+
+void UseLiveInterfaces() {
+    ListState &state = GetListState();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    state.installed = false;
+    state.interfaces.clear();
+    state.error = 0;
+}
+
+void SetInterfaceListError(int error) {
+    ListState &state = GetListState();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    state.error = error;
+}
+
+}  // namespace standin
+
+int RequestInterfaceList(int socket, void *buffer, int32_t *length) {
+    if (fcntl(socket, F_GETFD) == -1) return -1;  // errno is EBADF, as the ioctl would give
+    if (buffer == nullptr || length == nullptr || *length < 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    standin::ListState &state = standin::GetListState();
+    std::vector<standin::InterfaceInfo> interfaces;
+    {
+        std::lock_guard<std::mutex> lock(state.mutex);
+        if (state.error != 0) {
+            errno = state.error;
+            return -1;
+        }
+        if (state.installed) interfaces = state.interfaces;
+    }
+    if (!state.installed) interfaces = standin::ReadLiveInterfaces();
+    *length = static_cast<int32_t>(standin::EncodeInterfaceRecords(interfaces, static_cast<unsigned char *>(buffer),
+                                                                   static_cast<size_t>(*length)));
+    return 0;
+}
