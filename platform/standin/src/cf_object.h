@@ -5,6 +5,7 @@
 #include <CoreFoundation/CoreFoundation.h>
 
 #include <atomic>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -71,6 +72,48 @@ struct __CFDictionary : standin::CFObject {
     bool Equals(const CFObject &other) const override;
     bool retainsEntries = true;  // false only for dictionaries made without CF type callbacks
     std::vector<std::pair<CFTypeRef, CFTypeRef>> entries;
+};
+
+struct __CFArray : standin::CFObject {
+    __CFArray() : CFObject(standin::kTypeArray) {}
+    ~__CFArray() override;
+    bool Equals(const CFObject &other) const override;
+    bool retainsValues = true;  // false only for arrays made without CF type callbacks
+    std::vector<CFTypeRef> values;
+};
+
+struct __CFNumber : standin::CFObject {
+    __CFNumber() : CFObject(standin::kTypeNumber) {}
+    bool Equals(const CFObject &other) const override;
+    bool isFloat = false;
+    int64_t integer = 0;
+    double real = 0;
+};
+
+struct __CFBoolean : standin::CFObject {
+    explicit __CFBoolean(bool v) : CFObject(standin::kTypeBoolean), value(v) {}
+    const bool value;
+};
+
+struct __CFDate : standin::CFObject {
+    __CFDate() : CFObject(standin::kTypeDate) {}
+    bool Equals(const CFObject &other) const override;
+    double at = 0;
+};
+
+struct __CFURL : standin::CFObject {
+    __CFURL() : CFObject(standin::kTypeURL) {}
+    bool Equals(const CFObject &other) const override;
+    std::string path;  // absolute, in file-system representation
+    bool isDirectory = false;
+};
+
+struct __CFBundle : standin::CFObject {
+    __CFBundle() : CFObject(standin::kTypeBundle) {}
+    ~__CFBundle() override;
+    std::string path;                  // the bundle folder
+    CFDictionaryRef info = nullptr;    // owned
+    CFStringRef identifier = nullptr;  // borrowed from info
 };
 
 namespace standin {

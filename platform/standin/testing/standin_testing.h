@@ -54,6 +54,9 @@ void UseLiveComputerName(const std::string &machineInfoPath = "/etc/machine-info
 // The PRETTY_HOSTNAME value of a machine-info file's text; empty when it is not set.
 std::string ParsePrettyHostname(const std::string &machineInfoText);
 
+// CFURLWriteDataAndPropertiesToResource fails without setting its error code (as a platform might).
+void SetUrlWriteFailsWithoutCode(bool fails);
+
 // One network interface as the interface list reports it.
 struct InterfaceInfo {
     std::string name;

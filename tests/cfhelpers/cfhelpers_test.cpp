@@ -1,0 +1,418 @@
+// The Core Foundation helpers on real files, bundles and property lists made in a temporary folder.
+// Every test ends with no CF object alive that it did not start with.
+#include "cfhelpers/cfhelpers.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "standin_testing.h"
+#include "test_util.h"
+
+namespace {
+
+using testutil::TempDir;
+
+void MakeFolders(const std::string &path) {
+    const std::string command = "mkdir -p '" + path + "'";
+    ASSERT_EQ(system(command.c_str()), 0);
+}
+
+std::string InfoPlist(const std::string &identifier, const std::string &versionElement) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+           "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+           "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+           "<plist version=\"1.0\"><dict>\n"
+           "<key>CFBundleIdentifier</key><string>" +
+           identifier + "</string>\n" + versionElement + "</dict></plist>\n";
+}
+
+CFStringRef Str(const std::string &s) {
+    return CFStringCreateWithCString(kCFAllocatorDefault, s.c_str(), kCFStringEncodingUTF8);
+}
+
+// A bundle in folder: Contents/Info.plist with the identifier and version element.
+CFBundleRef MakeBundle(const std::string &folder, const std::string &identifier, const std::string &versionElement) {
+    MakeFolders(folder + "/Contents/Resources");
+    testutil::WriteFile(folder + "/Contents/Info.plist", InfoPlist(identifier, versionElement));
+    CFStringRef path = Str(folder);
+    CFURLRef url = CFURLCreateWithFileSystemPath(kCFAllocatorDefault, path, kCFURLPOSIXPathStyle, true);
+    CFBundleRef bundle = CFBundleCreate(kCFAllocatorDefault, url);
+    CFRelease(url);
+    CFRelease(path);
+    return bundle;
+}
+
+class HelpersTest : public ::testing::Test {
+  protected:
+    void SetUp() override { baseline_ = standin::LiveObjectCount(); }
+    void TearDown() override {
+        standin::SetUrlWriteFailsWithoutCode(false);
+        EXPECT_EQ(standin::LiveObjectCount(), baseline_) << "CF objects left alive";
+    }
+    TempDir dir_;
+    long baseline_ = 0;
+};
+
+struct VersionCase {
+    std::string text;
+    uint32_t result;
+};
+
+TEST_F(HelpersTest, BundleVersionTable) {
+    const VersionCase cases[] = {
+        {"1.2.3.4", 0x01020304},
+        {"10.6.8", 0x0A060800},
+        {"1.2.3.4.5", 0x01020304},
+        {"1.2b", 0x01020000},
+        {"Build 3.1", 0x03010000},
+        {"ver2.5", 0},
+        {"1.300", 0x012C0000},
+        {"300", 0x2C000000},
+        {"-1", 0xFF000000},
+        {"", 0},
+        {"1.2.3.4.5.6.7.8.9.10", 0},
+        {"12345678901234567890", 0},
+        {"1.2.3.4.5.6.7.8.9.1", 0x01020304},  // 19 bytes: still fits
+    };
+    int n = 0;
+    for (const auto &c : cases) {
+        const std::string id = "com.example.version" + std::to_string(n);
+        CFBundleRef bundle = MakeBundle(dir_ / ("V" + std::to_string(n++) + ".bundle"), id,
+                                        "<key>CFBundleVersion</key><string>" + c.text + "</string>\n");
+        ASSERT_NE(bundle, nullptr);
+        CFStringRef identifier = Str(id);
+        EXPECT_EQ(GetBundleVersionByIdentifier(identifier), c.result) << '"' << c.text << '"';
+        EXPECT_EQ(GetBundleVersion(bundle), c.result) << '"' << c.text << '"';
+        CFRelease(identifier);
+        CFRelease(bundle);
+    }
+}
+
+TEST_F(HelpersTest, BundleVersionFailures) {
+    EXPECT_EQ(GetBundleVersion(nullptr), 0u);
+    CFBundleRef numeric =
+        MakeBundle(dir_ / "N.bundle", "com.example.numeric", "<key>CFBundleVersion</key><integer>5</integer>\n");
+    EXPECT_EQ(GetBundleVersion(numeric), 0u);
+    CFBundleRef none = MakeBundle(dir_ / "E.bundle", "com.example.none", "");
+    EXPECT_EQ(GetBundleVersion(none), 0u);
+    CFStringRef unknown = Str("com.example.absent");
+    EXPECT_EQ(GetBundleVersionByIdentifier(unknown), 0u);
+    CFRelease(unknown);
+    CFRelease(numeric);
+    CFRelease(none);
+    // A released bundle is no longer found by its identifier.
+    CFStringRef gone = Str("com.example.numeric");
+    EXPECT_EQ(CFBundleGetBundleWithIdentifier(gone), nullptr);
+    CFRelease(gone);
+}
+
+TEST_F(HelpersTest, MainBundleVersion) {
+    // This test program is in no bundle: its main bundle has an empty information dictionary.
+    EXPECT_EQ(GetBundleVersionByIdentifier(nullptr), 0u);
+    // The probe copied into an application bundle reads that bundle's version.
+    const std::string app = dir_ / "Probe.app";
+    MakeFolders(app + "/Contents/MacOS");
+    testutil::WriteFile(app + "/Contents/Info.plist",
+                        InfoPlist("com.example.probe", "<key>CFBundleVersion</key><string>2.5.1</string>\n"));
+    const std::string copy = "cp '" MACHINEINFO_PROBE "' '" + app + "/Contents/MacOS/probe'";
+    ASSERT_EQ(system(copy.c_str()), 0);
+    testutil::RunResult r = testutil::Run({app + "/Contents/MacOS/probe"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.stdOut, "0x02050100\n");
+}
+
+struct ResourceCase {
+    const char *name;
+    const char *type;
+    const char *subdirectory;
+    const char *expected;  // relative to the bundle, or null
+};
+
+TEST_F(HelpersTest, ResourcePaths) {
+    const std::string folder = dir_ / "R.bundle";
+    CFBundleRef bundle = MakeBundle(folder, "com.example.resources", "");
+    MakeFolders(folder + "/Contents/Resources/images");
+    MakeFolders(folder + "/Contents/Resources/Base.lproj/nibs");
+    MakeFolders(folder + "/Contents/Resources/\xE8\xB3\x87\xE6\x96\x99\xE5\xA4\xBE");  // three-byte characters
+    testutil::WriteFile(folder + "/Contents/Resources/defaults.plist", "x");
+    testutil::WriteFile(folder + "/Contents/Resources/README", "x");
+    testutil::WriteFile(folder + "/Contents/Resources/images/icon.png", "x");
+    testutil::WriteFile(folder + "/Contents/Resources/Base.lproj/nibs/Main.nib", "x");
+    testutil::WriteFile(folder + "/Contents/Resources/\xE8\xB3\x87\xE6\x96\x99\xE5\xA4\xBE/\xE5\x9C\x96.png", "x");
+    const ResourceCase cases[] = {
+        {"defaults", "plist", nullptr, "/Contents/Resources/defaults.plist"},
+        {"defaults", ".plist", nullptr, "/Contents/Resources/defaults.plist"},
+        {"README", nullptr, nullptr, "/Contents/Resources/README"},
+        {"icon", "png", "images", "/Contents/Resources/images/icon.png"},
+        {"Main", "nib", "nibs", "/Contents/Resources/Base.lproj/nibs/Main.nib"},
+        {"\xE5\x9C\x96", "png", "\xE8\xB3\x87\xE6\x96\x99\xE5\xA4\xBE",
+         "/Contents/Resources/\xE8\xB3\x87\xE6\x96\x99\xE5\xA4\xBE/\xE5\x9C\x96.png"},
+        {"missing", "plist", nullptr, nullptr},
+        {"icon", "png", nullptr, nullptr},
+    };
+    CFStringRef id = Str("com.example.resources");
+    for (const auto &c : cases) {
+        CFStringRef name = Str(c.name);
+        CFStringRef type = c.type != nullptr ? Str(c.type) : nullptr;
+        CFStringRef sub = c.subdirectory != nullptr ? Str(c.subdirectory) : nullptr;
+        char *path = CopyBundleResourcePath(id, name, type, sub);
+        if (c.expected == nullptr) {
+            EXPECT_EQ(path, nullptr) << c.name;
+        } else {
+            ASSERT_NE(path, nullptr) << c.name;
+            EXPECT_EQ(std::string(path), folder + c.expected);
+        }
+        free(path);
+        CFRelease(name);
+        if (type != nullptr) CFRelease(type);
+        if (sub != nullptr) CFRelease(sub);
+    }
+    CFStringRef other = Str("com.example.other");
+    CFStringRef name = Str("defaults");
+    EXPECT_EQ(CopyBundleResourcePath(other, name, nullptr, nullptr), nullptr);
+    EXPECT_EQ(CopyBundleResourcePath(nullptr, name, nullptr, nullptr), nullptr);
+    EXPECT_EQ(CopyBundleResourcePath(id, nullptr, nullptr, nullptr), nullptr);
+    CFRelease(other);
+    CFRelease(name);
+    CFRelease(id);
+    CFRelease(bundle);
+}
+
+std::string DataText(CFDataRef data) {
+    return std::string(reinterpret_cast<const char *>(CFDataGetBytePtr(data)),
+                       static_cast<size_t>(CFDataGetLength(data)));
+}
+
+TEST_F(HelpersTest, DataFromUrlAndPath) {
+    testutil::WriteFile(dir_ / "file.bin", std::string("a\0b", 3));
+    CFURLRef url = nullptr;
+    CFDataRef data = CreateDataFromPath((dir_ / "file.bin").c_str(), &url);
+    ASSERT_NE(data, nullptr);
+    ASSERT_NE(url, nullptr);
+    EXPECT_EQ(DataText(data), std::string("a\0b", 3));
+    CFDataRef again = CreateDataFromURL(url);  // the URL handed back is a usable one
+    EXPECT_TRUE(CFEqual(again, data));
+    CFRelease(again);
+    CFRelease(data);
+    CFRelease(url);
+
+    data = CreateDataFromPath((dir_ / "file.bin").c_str(), nullptr);
+    EXPECT_NE(data, nullptr);
+    CFRelease(data);
+
+    const CFURLRef kUntouched = reinterpret_cast<CFURLRef>(0x1);
+    url = kUntouched;
+    EXPECT_EQ(CreateDataFromPath(nullptr, &url), nullptr);
+    EXPECT_EQ(url, kUntouched);
+    EXPECT_EQ(CreateDataFromPath((dir_ / "missing").c_str(), &url), nullptr);
+    EXPECT_EQ(url, nullptr);
+    url = kUntouched;
+    EXPECT_EQ(CreateDataFromPath(dir_.path().c_str(), &url), nullptr);  // a directory
+    EXPECT_EQ(url, nullptr);
+    EXPECT_EQ(CreateDataFromPath("bad \xFF utf-8", &url), nullptr);
+    EXPECT_EQ(CreateDataFromURL(nullptr), nullptr);
+}
+
+const char kBinaryPlist[] =
+    "\x62\x70\x6c\x69\x73\x74\x30\x30\xd3\x01\x02\x03\x04\x05\x09\x54\x44\x61\x74\x61\x54\x4c\x69\x73\x74\x54\x4e"
+    "\x61\x6d\x65\x42\x00\x01\xa3\x06\x07\x08\x10\x01\x13\xff\xff\xff\xff\xff\xff\xff\xfe\x09\x64\x00\x63\x00\x61"
+    "\x00\x66\x00\xe9\x08\x0f\x14\x19\x1e\x21\x25\x27\x30\x31\x00\x00\x00\x00\x00\x00\x01\x01\x00\x00\x00\x00\x00"
+    "\x00\x00\x0a\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x3a";
+
+void ExpectSample(CFPropertyListRef plist) {
+    ASSERT_NE(plist, nullptr);
+    ASSERT_EQ(CFGetTypeID(plist), CFDictionaryGetTypeID());
+    CFDictionaryRef dict = static_cast<CFDictionaryRef>(plist);
+    CFStringRef nameKey = CFSTR("Name");
+    CFTypeRef name = GetDictionaryValueOfType(dict, CFStringGetTypeID(), nameKey);
+    ASSERT_NE(name, nullptr);
+    char *text = CreateCStringFromCFString(static_cast<CFStringRef>(name));
+    EXPECT_STREQ(text, "caf\xC3\xA9");
+    free(text);
+    CFTypeRef list = GetDictionaryValueOfType(dict, CFArrayGetTypeID(), CFSTR("List"));
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(CFArrayGetCount(static_cast<CFArrayRef>(list)), 3);
+    int64_t second = 0;
+    CFNumberGetValue(static_cast<CFNumberRef>(CFArrayGetValueAtIndex(static_cast<CFArrayRef>(list), 1)),
+                     kCFNumberSInt64Type, &second);
+    EXPECT_EQ(second, -2);
+    EXPECT_EQ(CFArrayGetValueAtIndex(static_cast<CFArrayRef>(list), 2), kCFBooleanTrue);
+    CFTypeRef data = GetDictionaryValueOfType(dict, CFDataGetTypeID(), CFSTR("Data"));
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(CFDataGetLength(static_cast<CFDataRef>(data)), 2);
+}
+
+TEST_F(HelpersTest, PropertyListsFromXmlAndBinaryFiles) {
+    const std::string xml = dir_ / "sample.plist";
+    testutil::WriteFile(xml,
+                        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+                        "<key>Name</key><string>caf\xC3\xA9</string>"
+                        "<key>List</key><array><integer>1</integer><integer>-2</integer><true/></array>"
+                        "<key>Data</key><data>AAE=</data></dict></plist>\n");
+    const std::string binary = dir_ / "sample.bplist";
+    testutil::WriteFile(binary, std::string(kBinaryPlist, sizeof kBinaryPlist - 1));
+    for (const std::string &path : {xml, binary}) {
+        CFPropertyListRef a = CreatePropertyListFromPath(path.c_str(), kCFPropertyListImmutable);
+        ExpectSample(a);
+        CFStringRef pathString = Str(path);
+        CFPropertyListRef b = CreatePropertyListFromPathString(pathString, kCFPropertyListMutableContainers);
+        ExpectSample(b);
+        CFURLRef url = CFURLCreateWithFileSystemPath(kCFAllocatorDefault, pathString, kCFURLPOSIXPathStyle, false);
+        CFPropertyListRef c = CreatePropertyListFromURL(url, kCFPropertyListMutableContainersAndLeaves);
+        ExpectSample(c);
+        EXPECT_TRUE(CFEqual(a, b));
+        EXPECT_TRUE(CFEqual(b, c));
+        for (CFTypeRef o : {a, b, c}) {
+            if (o != nullptr) CFRelease(o);
+        }
+        CFRelease(url);
+        CFRelease(pathString);
+    }
+}
+
+TEST_F(HelpersTest, FilesThatHoldNoPropertyList) {
+    const std::vector<std::pair<std::string, std::string>> files = {
+        {"empty", ""},
+        {"text", "just some text\n"},
+        {"broken", "<?xml version=\"1.0\"?><plist><dict><key>a</key>"},
+        {"badutf8", "<plist version=\"1.0\"><string>\xFF\xFE</string></plist>"},
+        {"truncatedbinary", std::string(kBinaryPlist, 40)},
+    };
+    for (const auto &file : files) {
+        testutil::WriteFile(dir_ / file.first, file.second);
+        EXPECT_EQ(CreatePropertyListFromPath((dir_ / file.first).c_str(), 0), nullptr) << file.first;
+        CFStringRef path = Str(dir_ / file.first);
+        EXPECT_EQ(CreatePropertyListFromPathString(path, 0), nullptr) << file.first;
+        CFRelease(path);
+    }
+    EXPECT_EQ(CreatePropertyListFromPath((dir_ / "missing").c_str(), 0), nullptr);
+    EXPECT_EQ(CreatePropertyListFromPath(dir_.path().c_str(), 0), nullptr);
+    EXPECT_EQ(CreatePropertyListFromPath(nullptr, 0), nullptr);
+    EXPECT_EQ(CreatePropertyListFromPathString(nullptr, 0), nullptr);
+    EXPECT_EQ(CreatePropertyListFromURL(nullptr, 0), nullptr);
+}
+
+TEST_F(HelpersTest, WritesAndTheirCodes) {
+    const void *keys[] = {CFSTR("Version")};
+    const void *values[] = {CFSTR("1.2")};
+    CFDictionaryRef plist = CFDictionaryCreate(kCFAllocatorDefault, keys, values, 1, &kCFTypeDictionaryKeyCallBacks,
+                                               &kCFTypeDictionaryValueCallBacks);
+    const std::string out = dir_ / "out.plist";
+    EXPECT_EQ(
+        WritePropertyListToPath(plist, reinterpret_cast<const UInt8 *>(out.data()), static_cast<CFIndex>(out.size())),
+        kIOReturnSuccess);
+    CFPropertyListRef back = CreatePropertyListFromPath(out.c_str(), 0);
+    EXPECT_TRUE(CFEqual(back, plist));
+    if (back != nullptr) CFRelease(back);
+
+    const UInt8 *bytes = reinterpret_cast<const UInt8 *>(out.data());
+    EXPECT_EQ(WritePropertyListToPath(plist, bytes, 0), static_cast<IOReturn>(0xe00002c2));
+    EXPECT_EQ(WritePropertyListToPath(plist, bytes, -3), static_cast<IOReturn>(0xe00002c2));
+    EXPECT_EQ(WritePropertyListToPath(nullptr, bytes, 4), static_cast<IOReturn>(0xe00002c2));
+    EXPECT_EQ(WritePropertyListToPath(plist, nullptr, 4), static_cast<IOReturn>(0xe00002c2));
+    EXPECT_EQ(WritePropertyListToPath(plist, reinterpret_cast<const UInt8 *>("/tmp/a\0b"), 8),
+              static_cast<IOReturn>(0xe0000001));
+    const std::string missing = dir_ / "no/such/folder.plist";
+    EXPECT_EQ(WritePropertyListToPath(plist, reinterpret_cast<const UInt8 *>(missing.data()),
+                                      static_cast<CFIndex>(missing.size())),
+              -10);
+    EXPECT_EQ(WritePropertyListToPath(plist, reinterpret_cast<const UInt8 *>(dir_.path().data()),
+                                      static_cast<CFIndex>(dir_.path().size())),
+              -10);
+
+    // Something that is no property list cannot be serialised.
+    CFStringRef path = Str(out);
+    CFURLRef url = CFURLCreateWithFileSystemPath(kCFAllocatorDefault, path, kCFURLPOSIXPathStyle, false);
+    EXPECT_EQ(WritePropertyListToURL(url, url), static_cast<IOReturn>(0xe00002c2));
+    EXPECT_EQ(WritePropertyListToURL(plist, nullptr), static_cast<IOReturn>(0xe00002c2));
+    // A refused write that leaves no code of its own is still reported as a failure.
+    standin::SetUrlWriteFailsWithoutCode(true);
+    EXPECT_EQ(WritePropertyListToURL(plist, url), kIOReturnError);
+    CFRelease(url);
+    CFRelease(path);
+    CFRelease(plist);
+}
+
+TEST_F(HelpersTest, DictionaryValuesByType) {
+    const void *keys[] = {CFSTR("s"), CFSTR("n")};
+    int32_t five = 5;
+    CFNumberRef number = CFNumberCreate(kCFAllocatorDefault, kCFNumberSInt32Type, &five);
+    const void *values[] = {CFSTR("text"), number};
+    CFDictionaryRef dict = CFDictionaryCreate(kCFAllocatorDefault, keys, values, 2, &kCFTypeDictionaryKeyCallBacks,
+                                              &kCFTypeDictionaryValueCallBacks);
+    EXPECT_EQ(GetDictionaryValueOfType(dict, CFNumberGetTypeID(), CFSTR("n")), number);
+    EXPECT_EQ(GetDictionaryValueOfType(dict, CFStringGetTypeID(), CFSTR("n")), nullptr);
+    EXPECT_EQ(GetDictionaryValueOfType(dict, CFStringGetTypeID(), CFSTR("absent")), nullptr);
+    EXPECT_EQ(GetDictionaryValueOfType(nullptr, CFStringGetTypeID(), CFSTR("s")), nullptr);
+    EXPECT_EQ(GetDictionaryValueOfType(dict, CFStringGetTypeID(), nullptr), nullptr);
+    CFRelease(dict);
+    CFRelease(number);
+}
+
+TEST_F(HelpersTest, CStringFromCFString) {
+    EXPECT_EQ(CreateCStringFromCFString(nullptr), nullptr);
+    EXPECT_EQ(CreateCStringFromCFString(CFSTR("")), nullptr);
+    char *text = CreateCStringFromCFString(CFSTR("h\xC3\xA9llo \xE2\x82\xAC"));
+    EXPECT_STREQ(text, "h\xC3\xA9llo \xE2\x82\xAC");
+    free(text);
+}
+
+struct ListCase {
+    std::vector<std::string> elements;
+};
+
+TEST_F(HelpersTest, StringLists) {
+    const ListCase cases[] = {
+        {{}},
+        {{"alpha", "beta", "gamma"}},
+        {{"\xC3\xA9"}},
+        {{"a\xC3\xA9", "\xE2\x82\xACuro", "\xF0\x9F\x98\x80"}},
+    };
+    for (const auto &c : cases) {
+        std::vector<CFStringRef> strings;
+        for (const auto &e : c.elements) strings.push_back(Str(e));
+        CFArrayRef array = CFArrayCreate(kCFAllocatorDefault, reinterpret_cast<const void **>(strings.data()),
+                                         static_cast<CFIndex>(strings.size()), &kCFTypeArrayCallBacks);
+        char **list = nullptr;
+        uint64_t size = 0;
+        ASSERT_EQ(CreateCStringList(array, &list, &size), kIOReturnSuccess);
+        EXPECT_EQ(size, 8 * (c.elements.size() + 1));
+        for (size_t i = 0; i < c.elements.size(); ++i) EXPECT_EQ(std::string(list[i]), c.elements[i]) << i;
+        EXPECT_EQ(list[c.elements.size()], nullptr);
+        EXPECT_EQ(FreeCStringList(list, size), kIOReturnSuccess);
+        free(list);
+        CFRelease(array);
+        for (CFStringRef s : strings) CFRelease(s);
+    }
+}
+
+TEST_F(HelpersTest, StringListFailures) {
+    int32_t one = 1;
+    CFNumberRef number = CFNumberCreate(kCFAllocatorDefault, kCFNumberSInt32Type, &one);
+    const void *values[] = {CFSTR("first"), number, CFSTR("third")};
+    CFArrayRef array = CFArrayCreate(kCFAllocatorDefault, values, 3, &kCFTypeArrayCallBacks);
+    char **list = reinterpret_cast<char **>(0x1);
+    uint64_t size = 99;
+    EXPECT_EQ(CreateCStringList(array, &list, &size), static_cast<IOReturn>(0xe00002c2));
+    EXPECT_EQ(list, nullptr);
+    EXPECT_EQ(size, 0u);
+    list = reinterpret_cast<char **>(0x1);
+    EXPECT_EQ(CreateCStringList(nullptr, &list, &size), static_cast<IOReturn>(0xe00002c2));
+    EXPECT_EQ(list, reinterpret_cast<char **>(0x1));  // untouched
+    EXPECT_EQ(CreateCStringList(array, nullptr, &size), static_cast<IOReturn>(0xe00002c2));
+    EXPECT_EQ(CreateCStringList(array, &list, nullptr), static_cast<IOReturn>(0xe00002c2));
+    CFRelease(array);
+    CFRelease(number);
+
+    char *slots[2] = {nullptr, nullptr};
+    EXPECT_EQ(FreeCStringList(slots, 0), static_cast<IOReturn>(0xe00002c2));
+    EXPECT_EQ(FreeCStringList(slots, 12), static_cast<IOReturn>(0xe00002c2));
+    EXPECT_EQ(FreeCStringList(nullptr, 8), static_cast<IOReturn>(0xe00002c2));
+    EXPECT_EQ(FreeCStringList(slots, 16), kIOReturnSuccess);
+}
+
+}  // namespace
