@@ -5,7 +5,10 @@ BUILD_TYPE ?= Release
 CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps configure build run test format clean
+FUZZ_SECONDS ?= 60
+FUZZ_PACKAGES = clang libclang-rt-14-dev
+
+.PHONY: all deps configure build run test test-sanitize fuzz format clean
 
 all: build
 
@@ -23,6 +26,18 @@ run: build
 
 test: build
 	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+test-sanitize: deps
+	@cmake -S . -B $(BUILD_DIR)-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMACHINEINFO_SANITIZE=ON >&2
+	@cmake --build $(BUILD_DIR)-sanitize -j $(JOBS) >&2
+	@cd $(BUILD_DIR)-sanitize && ctest --output-on-failure -j $(JOBS)
+
+fuzz: deps
+	@./scripts/install-deps $(FUZZ_PACKAGES)
+	@CC=clang CXX=clang++ cmake -S . -B $(BUILD_DIR)-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DMACHINEINFO_FUZZ=ON -DMACHINEINFO_TESTS=OFF >&2
+	@cmake --build $(BUILD_DIR)-fuzz -j $(JOBS) >&2
+	@./scripts/run-fuzzers $(BUILD_DIR)-fuzz $(FUZZ_SECONDS)
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i

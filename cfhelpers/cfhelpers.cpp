@@ -231,6 +231,11 @@ uint32_t GetBundleVersion(CFBundleRef bundle) {
     if (value == NULL || CFGetTypeID(value) != CFStringGetTypeID()) return 0;
     char text[kVersionTextSize];
     if (!CFStringGetCString(static_cast<CFStringRef>(value), text, sizeof text, kCFStringEncodingUTF8)) return 0;
+    return PackVersionText(text);
+}
+
+uint32_t PackVersionText(const char *text) {
+    if (text == NULL) return 0;
     int numbers[4] = {0, 0, 0, 0};
     int count = sscanf(text, "%d.%d.%d.%d", &numbers[0], &numbers[1], &numbers[2], &numbers[3]);
     if (count == 0) {

@@ -52,3 +52,7 @@ IOReturn FreeCStringList(char **list, uint64_t size);
 uint32_t GetBundleVersion(CFBundleRef bundle);
 // The same for the bundle with the identifier, or the main bundle for a null identifier.
 uint32_t GetBundleVersionByIdentifier(CFStringRef bundleIdentifier);
+
+// Packs the numbers of a version text as GetBundleVersion does ("1.2.3.4" gives 0x01020304; a first
+// word that is not a number is skipped); 0 when there is none.
+uint32_t PackVersionText(const char *text);

@@ -169,6 +169,27 @@ plist_t FromCF(CFTypeRef object, int depth) {
     return nullptr;
 }
 
+// Parses XML or binary property-list bytes into *out (null when they are none). libplist 2.2 aborts
+// on an assertion when code reads a dictionary key that holds a NUL character, which a binary property
+// list can carry; its XML writer and reader handle such keys, so binary input is read through its XML
+// form.
+void ParseBytes(const char *bytes, uint32_t length, plist_t *out) {
+    *out = nullptr;
+    if (!plist_is_binary(bytes, length)) {
+        plist_from_xml(bytes, length, out);
+        return;
+    }
+    PlistHolder binary;
+    plist_from_bin(bytes, length, &binary.node);
+    if (binary.node == nullptr) return;
+    char *xml = nullptr;
+    uint32_t xmlLength = 0;
+    plist_to_xml(binary.node, &xml, &xmlLength);
+    if (xml == nullptr) return;
+    plist_from_xml(xml, xmlLength, out);
+    plist_to_xml_free(xml);
+}
+
 }  // namespace
 
 extern "C" {
@@ -181,8 +202,8 @@ CFPropertyListRef CFPropertyListCreateFromXMLData(CFAllocatorRef, CFDataRef xmlD
     const CFIndex length = CFDataGetLength(xmlData);
     if (xmlData != nullptr && length > 0 && length <= static_cast<CFIndex>(UINT32_MAX)) {
         PlistHolder parsed;
-        plist_from_memory(reinterpret_cast<const char *>(CFDataGetBytePtr(xmlData)), static_cast<uint32_t>(length),
-                          &parsed.node);
+        ParseBytes(reinterpret_cast<const char *>(CFDataGetBytePtr(xmlData)), static_cast<uint32_t>(length),
+                   &parsed.node);
         result = ToCF(parsed.node, 0);
     }
     if (result == nullptr && errorString != nullptr) {

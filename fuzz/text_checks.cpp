@@ -1,0 +1,64 @@
+// Property checks for the captured-text rules and the two parses over machine bytes.
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+#include <climits>
+#include <vector>
+
+#include "check_support.h"
+#include "checks.h"
+#include "collectors/interfaces.h"
+#include "collectors/platform_identity.h"
+#include "report/captured_text.h"
+
+void CheckCapturedText(const uint8_t *data, size_t size) {
+    std::vector<char> src(data, data + size);
+    src.push_back('\0');
+    for (size_t capacity = 1; capacity <= 64; ++capacity) {
+        std::vector<char> dest(capacity + 1, '#');  // one guard byte
+        EscapeCopy(dest.data(), capacity, src.data());
+        CHECK_PROPERTY("text", dest[capacity] == '#', dest.data());
+        CHECK_PROPERTY("text", strlen(dest.data()) < capacity, dest.data());
+        CHECK_PROPERTY("text", IsCleanEscapedText(dest.data()), dest.data());
+        TrimSpaces(dest.data());
+        const size_t length = strlen(dest.data());
+        CHECK_PROPERTY("text", length == 0 || (dest[0] != ' ' && dest[length - 1] != ' '), dest.data());
+        CHECK_PROPERTY("text", IsCleanEscapedText(dest.data()), dest.data());
+        CutEscaped(dest.data(), 9);
+        CHECK_PROPERTY("text", strlen(dest.data()) <= 9 && IsCleanEscapedText(dest.data()), dest.data());
+    }
+    char appended[64];
+    EscapeCopy(appended, sizeof appended, "0123456789012345678901234567890123456789012345678901234");
+    char escaped[64];
+    EscapeCopy(escaped, sizeof escaped, src.data());
+    AppendEscaped(appended, sizeof appended, escaped);
+    CHECK_PROPERTY("text", strlen(appended) < sizeof appended && IsCleanEscapedText(appended), appended);
+}
+
+void CheckSerialNumberData(const uint8_t *data, size_t size) {
+    // An exact-size heap copy, so that any read past the data is caught.
+    const std::vector<UInt8> bytes(data, data + size);
+    char asset[64], serial[64];
+    ParseSerialNumberData(bytes.data(), static_cast<CFIndex>(size), asset, serial);
+    CHECK_PROPERTY("serial", std::equal(bytes.begin(), bytes.end(), data), serial);
+    CHECK_PROPERTY("serial", strlen(asset) <= 9, asset);
+    CHECK_PROPERTY("serial", strlen(serial) <= 63, serial);
+    CHECK_PROPERTY("serial", IsCleanEscapedText(asset), asset);
+    CHECK_PROPERTY("serial", IsCleanEscapedText(serial), serial);
+}
+
+void CheckInterfaceWalk(const uint8_t *data, size_t size) {
+    const std::vector<unsigned char> records(data, data + size);
+    InterfaceRecord table[kInterfaceRecords + 1];
+    memset(table, 0, sizeof table);
+    const int32_t length = size > INT32_MAX ? INT32_MAX : static_cast<int32_t>(size);
+    const int32_t result = WalkInterfaceRecords(records.data(), length, table, kInterfaceRecords);
+    CHECK_PROPERTY("interfaces", result >= -1 && result <= kInterfaceRecords, "");
+    const InterfaceRecord untouched = {};
+    CHECK_PROPERTY("interfaces", memcmp(&table[kInterfaceRecords], &untouched, sizeof untouched) == 0, "");
+    for (const InterfaceRecord &r : table) {
+        CHECK_PROPERTY("interfaces", memchr(r.name, '\0', sizeof r.name) != NULL, "");
+        CHECK_PROPERTY("interfaces", strlen(r.name) <= 15 && IsCleanEscapedText(r.name), r.name);
+    }
+}

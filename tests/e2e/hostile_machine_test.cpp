@@ -1,0 +1,160 @@
+// The tool on machines made hostile in private namespaces (root and unshare needed; skipped
+// otherwise): host and pretty names, DMI and block-device trees, and a destination that fills up.
+// Every document must validate against the schema and carry the values as the README states.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "test_util.h"
+
+namespace {
+
+using testutil::RunResult;
+using testutil::TempDir;
+
+bool CanUnshare(const char *flags) {
+    if (geteuid() != 0 || access("/usr/bin/unshare", X_OK) != 0) return false;
+    return testutil::Run({"/usr/bin/unshare", flags, "/bin/true"}).status == 0;
+}
+
+#define REQUIRE_NAMESPACES(flags) \
+    if (!CanUnshare(flags)) GTEST_SKIP() << "needs root and unshare " flags " for a private namespace"
+
+std::string Hex(const std::string &bytes) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned char c : bytes) {
+        hex += kDigits[c >> 4];
+        hex += kDigits[c & 15];
+    }
+    return hex;
+}
+
+std::string Value(const std::string &document, const std::string &name) {
+    const std::regex line("<QX:setting name=\"" + name + "\" value=\"([^\"]*)\" />");
+    std::smatch m;
+    return std::regex_search(document, m, line) ? m[1].str() : "<missing>";
+}
+
+void ExpectValidDocument(const RunResult &r) {
+    ASSERT_EQ(r.status, 0) << r.stdErr;
+    std::string message;
+    EXPECT_TRUE(testutil::ValidatesAgainstSchema(r.stdOut, &message)) << message << r.stdOut;
+}
+
+// Hides any pretty name of the machine, so that the host name decides.
+const char kHidePrettyName[] = "[ -e /etc/machine-info ] && mount --bind /dev/null /etc/machine-info; ";
+
+struct NameCase {
+    std::string name;
+    std::string expected;
+};
+
+std::string Repeat(const std::string &s, int n) {
+    std::string out;
+    while (n-- > 0) out += s;
+    return out;
+}
+
+TEST(HostileMachine, HostNames) {
+    REQUIRE_NAMESPACES("-um");
+    const NameCase cases[] = {
+        {"a<b>&\"c'd", "a&lt;b&gt;&amp;&quot;c&apos;d"},
+        {"tab\there\x01\x7f", "tab here \x7f"},
+        {"caf\xc3\xa9-\xff\xfe", "caf\xc3\xa9-\xef\xbf\xbd\xef\xbf\xbd"},
+        {std::string(64, 'h'), std::string(63, 'h')},
+        {std::string(64, '&'), Repeat("&amp;", 12)},
+        {"\xe2\x82\xac" + std::string(61, 'x'), "\xe2\x82\xac" + std::string(60, 'x')},
+    };
+    for (const auto &c : cases) {
+        const std::string script = std::string(kHidePrettyName) + "exec \"$0\" \"$1\" \"$2\" -";
+        RunResult r = testutil::Run({"/usr/bin/unshare", "-um", "/bin/sh", "-c", script, MACHINEINFO_SET_HOSTNAME,
+                                     Hex(c.name), MACHINEINFO_BINARY});
+        ExpectValidDocument(r);
+        EXPECT_EQ(Value(r.stdOut, "ComputerName"), c.expected) << Hex(c.name);
+    }
+}
+
+TEST(HostileMachine, PrettyNames) {
+    REQUIRE_NAMESPACES("-m");
+    const NameCase cases[] = {
+        {"PRETTY_HOSTNAME=\"Tom's \\\"Mac\\\" <&>\"\n", "Tom&apos;s &quot;Mac&quot; &lt;&amp;&gt;"},
+        {"PRETTY_HOSTNAME='tab\there'\n", "tab here"},
+        {"PRETTY_HOSTNAME=bad\xff\xc3\n", "bad\xef\xbf\xbd\xef\xbf\xbd"},
+        {"PRETTY_HOSTNAME=" + std::string(80, 'p') + "\n", std::string(63, 'p')},
+        {"PRETTY_HOSTNAME=\"\"\nICON_NAME=computer\n", "<host>"},
+    };
+    char host[256] = {};
+    gethostname(host, sizeof host - 1);
+    for (const auto &c : cases) {
+        TempDir dir;
+        testutil::WriteFile(dir / "machine-info", c.name);
+        // A private /etc with this machine-info over the real one (an overlay when there is none).
+        const std::string script =
+            "set -e; if [ -e /etc/machine-info ]; then mount --bind \"$1/machine-info\" /etc/machine-info; else "
+            "mkdir \"$1/up\" \"$1/work\"; cp \"$1/machine-info\" \"$1/up/\"; "
+            "mount -t overlay overlay -o lowerdir=/etc,upperdir=\"$1/up\",workdir=\"$1/work\" /etc; fi; exec \"$0\" -";
+        RunResult r =
+            testutil::Run({"/usr/bin/unshare", "-m", "/bin/sh", "-c", script, MACHINEINFO_BINARY, dir.path()});
+        if (r.status != 0 && r.stdOut.empty()) GTEST_SKIP() << "no private /etc here: " << r.stdErr;
+        ExpectValidDocument(r);
+        const std::string expected = c.expected == "<host>" ? std::string(host) : c.expected;
+        EXPECT_EQ(Value(r.stdOut, "ComputerName"), expected) << c.name;
+    }
+}
+
+TEST(HostileMachine, DmiAndBlockDeviceTrees) {
+    REQUIRE_NAMESPACES("-m");
+    TempDir dir;
+    const std::string script = R"(
+set -e
+mount -t tmpfs tmpfs /sys/class
+mkdir -p /sys/class/dmi/id
+printf '<Model & "Co">\n' > /sys/class/dmi/id/product_name
+printf '  SER\tIAL\377-0123456789012345678901234567890123456789\n' > /sys/class/dmi/id/product_serial
+mount -t tmpfs tmpfs /sys/block
+for d in sda sdb sdc sdd sde sdf loop0; do mkdir /sys/block/$d; done
+printf '   WD-<1>&2   \n' > /sys/block/sda/serial
+printf '\n' > /sys/block/sdb/serial
+mkdir /sys/block/sdc/device; printf 'S\001\002 3\n' > /sys/block/sdc/device/serial
+printf '%070d\n' 7 > /sys/block/sdd/serial
+printf 'fifth\n' > /sys/block/sde/serial
+printf 'sixth\n' > /sys/block/sdf/serial
+printf 'loop\n' > /sys/block/loop0/serial
+exec "$0" -
+)";
+    RunResult r = testutil::Run({"/usr/bin/unshare", "-m", "/bin/sh", "-c", script, MACHINEINFO_BINARY});
+    ExpectValidDocument(r);
+    EXPECT_EQ(Value(r.stdOut, "ComputerModel"), "&lt;Model &amp; &quot;Co&quot;&gt;");
+    EXPECT_EQ(Value(r.stdOut, "ComputerModelWMI"), "&lt;Model &amp; &quot;Co&quot;&gt;");
+    // 33 bytes of the serial, the bad byte decoded as U+FFFD, the tab a blank, then trimmed.
+    EXPECT_EQ(Value(r.stdOut, "ComputerSerial"), "SER IAL\xef\xbf\xbd-01234567890123456789");
+    EXPECT_EQ(Value(r.stdOut, "HDDSerialNumber0"), "WD-&lt;1&gt;&amp;2");
+    EXPECT_EQ(Value(r.stdOut, "HDDSerialNumber1"), "S   3");
+    EXPECT_EQ(Value(r.stdOut, "HDDSerialNumber2"), std::string(63, '0'));
+    EXPECT_EQ(Value(r.stdOut, "HDDSerialNumber3"), "fifth");
+}
+
+TEST(HostileMachine, FullFilesystemKeepsTheEarlierDocument) {
+    REQUIRE_NAMESPACES("-m");
+    TempDir dir;
+    const std::string script = R"(
+mount -t tmpfs -o size=64k tmpfs "$1" || exit 70
+printf 'earlier document\n' > "$1/inventory.xml"
+dd if=/dev/zero of="$1/fill" bs=4k 2>/dev/null
+"$0" "$1/inventory.xml"
+echo "status=$?"
+cat "$1/inventory.xml"
+ls -a "$1"
+)";
+    RunResult r = testutil::Run({"/usr/bin/unshare", "-m", "/bin/sh", "-c", script, MACHINEINFO_BINARY, dir.path()});
+    ASSERT_EQ(r.status, 0) << r.stdErr;
+    EXPECT_NE(r.stdOut.find("status=2\n"), std::string::npos) << r.stdOut;
+    EXPECT_NE(r.stdOut.find("earlier document\n"), std::string::npos) << r.stdOut;
+    EXPECT_EQ(r.stdOut.find(".inventory.xml."), std::string::npos) << "a temporary file was left: " << r.stdOut;
+}
+
+}  // namespace

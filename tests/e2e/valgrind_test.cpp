@@ -1,0 +1,28 @@
+// The real tool under valgrind memcheck: no memory errors and no lost memory, to standard output and
+// to a file.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "test_util.h"
+
+namespace {
+
+TEST(Valgrind, NoErrorsNoLeaks) {
+#ifdef MACHINEINFO_SANITIZED
+    GTEST_SKIP() << "the sanitizer build checks memory itself; valgrind cannot run it";
+#endif
+    if (access("/usr/bin/valgrind", X_OK) != 0) GTEST_SKIP() << "needs valgrind";
+    testutil::TempDir dir;
+    for (const std::string &destination : {std::string("-"), dir / "out.xml"}) {
+        testutil::RunResult r =
+            testutil::Run({"/usr/bin/valgrind", "--quiet", "--error-exitcode=99", "--leak-check=full",
+                           "--show-leak-kinds=definite,indirect", "--errors-for-leak-kinds=definite,indirect",
+                           MACHINEINFO_BINARY, destination});
+        EXPECT_EQ(r.status, 0) << destination << "\n" << r.stdErr;
+        EXPECT_EQ(r.stdErr, "") << destination;
+    }
+}
+
+}  // namespace
