@@ -8,7 +8,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 FUZZ_SECONDS ?= 60
 FUZZ_PACKAGES = clang libclang-rt-14-dev
 
-.PHONY: all deps configure build run test test-sanitize fuzz format clean
+.PHONY: all deps configure build run test test-sanitize fuzz bench package format clean
 
 all: build
 
@@ -38,6 +38,13 @@ fuzz: deps
 		-DMACHINEINFO_FUZZ=ON -DMACHINEINFO_TESTS=OFF >&2
 	@cmake --build $(BUILD_DIR)-fuzz -j $(JOBS) >&2
 	@./scripts/run-fuzzers $(BUILD_DIR)-fuzz $(FUZZ_SECONDS)
+
+bench: build
+	@./bench/run $(BUILD_DIR)
+
+package: build
+	@./scripts/install-deps dpkg-dev file
+	@cd $(BUILD_DIR) && cpack -G DEB >&2 && ls -1 $(CURDIR)/$(BUILD_DIR)/*.deb
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -4,11 +4,10 @@
 #include <unistd.h>
 
 #include <climits>
-#include <fstream>
 #include <mutex>
-#include <sstream>
 
 #include "cf_object.h"
+#include "file_read.h"
 #include "standin_testing.h"
 
 namespace standin {
@@ -57,11 +56,9 @@ std::string UnquoteValue(const std::string &raw) {
 }
 
 std::string LiveName(const std::string &machineInfoPath) {
-    std::ifstream in(machineInfoPath, std::ios::binary);
-    if (in) {
-        std::stringstream text;
-        text << in.rdbuf();
-        std::string pretty = ParsePrettyHostname(text.str());
+    std::string text;
+    if (ReadFileBytes(machineInfoPath, &text)) {
+        std::string pretty = ParsePrettyHostname(text);
         if (!pretty.empty()) return pretty;
     }
     char host[HOST_NAME_MAX + 2] = {};
@@ -74,15 +71,13 @@ std::string LiveName(const std::string &machineInfoPath) {
 std::string ParsePrettyHostname(const std::string &machineInfoText) {
     static const std::string kKey = "PRETTY_HOSTNAME=";
     std::string value;
-    std::istringstream lines(machineInfoText);
-    std::string line;
-    while (std::getline(lines, line)) {
+    ForEachLine(machineInfoText, [&value](const std::string &line) {
         size_t start = line.find_first_not_of(" \t");
-        if (start == std::string::npos || line.compare(start, kKey.size(), kKey) != 0) continue;
+        if (start == std::string::npos || line.compare(start, kKey.size(), kKey) != 0) return;
         std::string raw = line.substr(start + kKey.size());
         while (!raw.empty() && (raw.back() == '\r' || raw.back() == ' ' || raw.back() == '\t')) raw.pop_back();
         value = UnquoteValue(raw);  // the last assignment wins, as in a shell
-    }
+    });
     return value;
 }
 

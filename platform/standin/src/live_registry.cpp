@@ -3,22 +3,14 @@
 #include <dirent.h>
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
-#include <sstream>
 
+#include "file_read.h"
 #include "registry.h"
 
 namespace standin {
 namespace {
 
-// The whole file, or false when it cannot be read.
-bool ReadAll(const std::string &path, std::string *contents) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    contents->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
-}
+bool ReadAll(const std::string &path, std::string *contents) { return ReadFileBytes(path, contents); }
 
 std::string WithoutTrailingNewline(std::string text) {
     if (!text.empty() && text.back() == '\n') text.pop_back();
@@ -70,12 +62,11 @@ std::string UdevSerial(const std::string &root, const std::string &disk) {
     dev = WithoutTrailingNewline(dev);
     if (!ReadAll(root + "run/udev/data/b" + dev, &data)) return {};
     static const std::string kKey = "E:ID_SERIAL_SHORT=";
-    std::istringstream lines(data);
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (line.compare(0, kKey.size(), kKey) == 0) return line.substr(kKey.size());
-    }
-    return {};
+    std::string serial;
+    ForEachLine(data, [&serial](const std::string &line) {
+        if (serial.empty() && line.compare(0, kKey.size(), kKey) == 0) serial = line.substr(kKey.size());
+    });
+    return serial;
 }
 
 // The first non-empty serial the kernel or udev gives for a disk, with a trailing newline removed.
