@@ -116,10 +116,10 @@ long LiveHandleCount() {
 
 void InstallRegistry(const std::vector<Service> &services) {
     ServiceList list;
-    for (const auto &spec : services) {
+    for (const auto &described : services) {
         auto service = std::make_shared<RegistryService>();
-        service->className = spec.className;
-        for (const auto &property : spec.properties) {
+        service->className = described.className;
+        for (const auto &property : described.properties) {
             service->Add(CFStringCreateWithCString(kCFAllocatorDefault, property.first.c_str(), kCFStringEncodingUTF8),
                          MakeProperty(property.second));
         }
