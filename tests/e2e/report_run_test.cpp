@@ -125,6 +125,9 @@ TEST(ReportRun, UnopenableDestinationsGiveStatusTwo) {
 TEST(ReportRun, WriteFailureIsReported) {
     RunResult r = RunTool({MACHINEINFO_BINARY, "/dev/full"});
     EXPECT_EQ(r.status, 2);
+    // Standard output that cannot be written is a failure too.
+    r = RunTool({"/bin/sh", "-c", "exec \"$0\" - > /dev/full", MACHINEINFO_BINARY});
+    EXPECT_EQ(r.status, 2);
 }
 
 TEST(ReportRun, EarlierDocumentSurvivesAFailedRun) {
