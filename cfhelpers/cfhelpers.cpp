@@ -73,29 +73,25 @@ CFDataRef CreateDataFromURL(CFURLRef url) {
 
 CFDataRef CreateDataFromPath(const char *path, CFURLRef *urlOut) {
     if (path == NULL) return NULL;
+    CFURLRef url = NULL;  // owned: handed to the caller on success
     CFDataRef data = NULL;
     CFStringRef string = CFStringCreateWithCString(kCFAllocatorDefault, path, kCFStringEncodingUTF8);  // owned
     if (string != NULL) {
-        CFURLRef url = CFURLCreateWithFileSystemPath(kCFAllocatorDefault, string, kCFURLPOSIXPathStyle,
-                                                     /* isDirectory */ false);  // owned
-        if (url == NULL) {
-            CFRelease(string);
-        } else {
-            data = CreateDataFromURL(url);
-            CFRelease(string);
-            if (data == NULL) {
-                CFRelease(url);
-            } else if (urlOut != NULL) {
-                *urlOut = url;  // handed to the caller
-                return data;
-            } else {
-                CFRelease(url);
-                return data;
-            }
-        }
+        url = CFURLCreateWithFileSystemPath(kCFAllocatorDefault, string, kCFURLPOSIXPathStyle,
+                                            /* isDirectory */ false);
+        if (url != NULL) data = CreateDataFromURL(url);
+        CFRelease(string);
     }
-    if (urlOut != NULL) *urlOut = NULL;
-    return NULL;
+    if (data == NULL && url != NULL) {
+        CFRelease(url);
+        url = NULL;
+    }
+    if (urlOut != NULL) {
+        *urlOut = url;
+    } else if (url != NULL) {
+        CFRelease(url);
+    }
+    return data;
 }
 
 CFPropertyListRef CreatePropertyListFromPathString(CFStringRef path, CFOptionFlags mutability) {

@@ -31,6 +31,12 @@ TempDir::~TempDir() {
     }
 }
 
+std::string Repeat(const std::string &s, int times) {
+    std::string out;
+    while (times-- > 0) out += s;
+    return out;
+}
+
 bool ReadFile(const std::string &path, std::string *contents) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return false;

@@ -20,6 +20,9 @@ class TempDir {
     std::string path_;
 };
 
+// s written times times over.
+std::string Repeat(const std::string &s, int times);
+
 bool ReadFile(const std::string &path, std::string *contents);
 bool WriteFile(const std::string &path, const std::string &contents);
 std::vector<std::string> ListFolder(const std::string &path);

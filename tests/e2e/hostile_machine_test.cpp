@@ -53,11 +53,7 @@ struct NameCase {
     std::string expected;
 };
 
-std::string Repeat(const std::string &s, int n) {
-    std::string out;
-    while (n-- > 0) out += s;
-    return out;
-}
+using testutil::Repeat;
 
 TEST(HostileMachine, HostNames) {
     REQUIRE_NAMESPACES("-um");

@@ -7,6 +7,7 @@
 #include "report/settings.h"
 #include "report/store.h"
 #include "standin_testing.h"
+#include "test_util.h"
 
 namespace {
 
@@ -101,11 +102,7 @@ TEST_F(SettingsTest, InterfaceZeroFormsAndValues) {
     for (char c : gStore.scratch) EXPECT_EQ(c, 0);
 }
 
-std::string Repeat(const std::string &s, int times) {
-    std::string out;
-    for (int i = 0; i < times; ++i) out += s;
-    return out;
-}
+using testutil::Repeat;
 
 struct NameCase {
     std::string name;

@@ -10,11 +10,6 @@
 
 #include "cf_object.h"
 
-namespace standin {
-CFURLRef NewFileURL(std::string path, bool isDirectory);
-const std::string *PathOf(CFURLRef url);
-}  // namespace standin
-
 namespace {
 
 std::mutex gBundlesMutex;

@@ -122,6 +122,13 @@ namespace standin {
 std::string Utf8Of(CFStringRef string);
 // New CF string (refcount 1) from UTF-16 units.
 CFStringRef NewString(std::u16string units);
+// New CF string (refcount 1) from bytes taken as UTF-8; each byte that is not becomes U+FFFD.
+CFStringRef NewStringLossy(const std::string &bytes);
+
+// New file URL for path bytes (a relative path is taken against the working folder), or null.
+CFURLRef NewFileURL(std::string path, bool isDirectory);
+// The path of a file URL, borrowed from it; null for anything else.
+const std::string *PathOf(CFURLRef url);
 // Decodes bytes as UTF-8 into UTF-16. Strict: false for any invalid sequence. Lossy: each bad byte
 // becomes U+FFFD and the result is always true.
 bool DecodeUtf8(const char *bytes, size_t length, bool lossy, std::u16string *out);

@@ -60,6 +60,12 @@ bool DecodeUtf8(const char *bytes, size_t length, bool lossy, std::u16string *ou
     return true;
 }
 
+CFStringRef NewStringLossy(const std::string &bytes) {
+    std::u16string units;
+    DecodeUtf8(bytes.data(), bytes.size(), /* lossy */ true, &units);
+    return NewString(std::move(units));
+}
+
 CFStringRef NewString(std::u16string units) {
     auto *string = new __CFString();
     string->units = std::move(units);

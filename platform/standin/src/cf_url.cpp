@@ -25,7 +25,6 @@ std::atomic<bool> gWriteFailsSilently{false};
 
 void SetUrlWriteFailsWithoutCode(bool fails) { gWriteFailsSilently = fails; }
 
-// A new URL for path bytes; a relative path is taken against the working folder.
 CFURLRef NewFileURL(std::string path, bool isDirectory) {
     if (path.empty() || path.find('\0') != std::string::npos) return nullptr;
     if (path[0] != '/') {

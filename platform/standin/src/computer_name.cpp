@@ -112,8 +112,6 @@ extern "C" CFStringRef SCDynamicStoreCopyComputerName(SCDynamicStoreRef, CFStrin
         name = state.mode == standin::NameMode::kFixed ? state.fixed : standin::LiveName(state.machineInfoPath);
     }
     // Host names are bytes; bytes that are not UTF-8 become U+FFFD so that the rest of the name survives.
-    std::u16string units;
-    standin::DecodeUtf8(name.data(), name.size(), /* lossy */ true, &units);
     if (nameEncoding != nullptr) *nameEncoding = kCFStringEncodingUTF8;
-    return standin::NewString(std::move(units));
+    return standin::NewStringLossy(name);
 }

@@ -67,20 +67,15 @@ std::vector<unsigned char> LinkAddress(const InterfaceInfo &info) {
     return sdl;
 }
 
-std::vector<unsigned char> Inet4Address(const std::array<unsigned char, 4> &address) {
-    std::vector<unsigned char> sin(16, 0);
-    sin[0] = 16;
-    sin[1] = kFamilyInet;
-    std::memcpy(&sin[4], address.data(), 4);
-    return sin;
-}
-
-std::vector<unsigned char> Inet6Address(const std::array<unsigned char, 16> &address) {
-    std::vector<unsigned char> sin6(28, 0);
-    sin6[0] = 28;
-    sin6[1] = kFamilyInet6;
-    std::memcpy(&sin6[8], address.data(), 16);
-    return sin6;
+// A sockaddr_in (16 bytes, address at offset 4) or sockaddr_in6 (28 bytes, address at offset 8).
+template <size_t N>
+std::vector<unsigned char> InetAddress(const std::array<unsigned char, N> &address) {
+    const bool v4 = N == 4;
+    std::vector<unsigned char> sa(v4 ? 16 : 28, 0);
+    sa[0] = static_cast<unsigned char>(sa.size());
+    sa[1] = v4 ? kFamilyInet : kFamilyInet6;
+    std::memcpy(&sa[v4 ? 4 : 8], address.data(), N);
+    return sa;
 }
 
 InterfaceInfo *FindOrAdd(std::vector<InterfaceInfo> *list, const std::string &name) {
@@ -103,10 +98,10 @@ size_t EncodeInterfaceRecords(const std::vector<InterfaceInfo> &interfaces, unsi
     for (const auto &info : interfaces) {
         if (!AppendRecord(info.name, LinkAddress(info), buffer, capacity, &used)) return used;
         for (const auto &a : info.ipv4) {
-            if (!AppendRecord(info.name, Inet4Address(a), buffer, capacity, &used)) return used;
+            if (!AppendRecord(info.name, InetAddress(a), buffer, capacity, &used)) return used;
         }
         for (const auto &a : info.ipv6) {
-            if (!AppendRecord(info.name, Inet6Address(a), buffer, capacity, &used)) return used;
+            if (!AppendRecord(info.name, InetAddress(a), buffer, capacity, &used)) return used;
         }
     }
     return used;

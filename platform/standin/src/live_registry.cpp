@@ -10,17 +10,9 @@
 namespace standin {
 namespace {
 
-bool ReadAll(const std::string &path, std::string *contents) { return ReadFileBytes(path, contents); }
-
 std::string WithoutTrailingNewline(std::string text) {
     if (!text.empty() && text.back() == '\n') text.pop_back();
     return text;
-}
-
-CFStringRef StringFromBytes(const std::string &bytes) {
-    std::u16string units;
-    DecodeUtf8(bytes.data(), bytes.size(), /* lossy */ true, &units);
-    return NewString(std::move(units));
 }
 
 CFDataRef DataFromBytes(const std::string &bytes) {
@@ -32,16 +24,16 @@ ServiceList LoadPlatformExpert(const std::string &root) {
     auto service = std::make_shared<RegistryService>();
     service->className = "IOPlatformExpertDevice";
     std::string text;
-    if (ReadAll(root + "sys/class/dmi/id/product_name", &text)) {
+    if (ReadFileBytes(root + "sys/class/dmi/id/product_name", &text)) {
         text = WithoutTrailingNewline(text);
         text.push_back('\0');
         service->Add(CFSTR("model"), DataFromBytes(text));
-    } else if (ReadAll(root + "sys/firmware/devicetree/base/model", &text)) {
+    } else if (ReadFileBytes(root + "sys/firmware/devicetree/base/model", &text)) {
         service->Add(CFSTR("model"), DataFromBytes(text));  // already NUL-terminated
     }
-    if (ReadAll(root + "sys/class/dmi/id/product_serial", &text)) {
+    if (ReadFileBytes(root + "sys/class/dmi/id/product_serial", &text)) {
         text = WithoutTrailingNewline(text);
-        if (!text.empty()) service->Add(CFSTR("IOPlatformSerialNumber"), StringFromBytes(text));
+        if (!text.empty()) service->Add(CFSTR("IOPlatformSerialNumber"), NewStringLossy(text));
     }
     return {service};
 }
@@ -58,9 +50,9 @@ bool IsWholeDiskName(const std::string &name) {
 // ID_SERIAL_SHORT from the udev database entry of the block device major:minor.
 std::string UdevSerial(const std::string &root, const std::string &disk) {
     std::string dev, data;
-    if (!ReadAll(root + "sys/block/" + disk + "/dev", &dev)) return {};
+    if (!ReadFileBytes(root + "sys/block/" + disk + "/dev", &dev)) return {};
     dev = WithoutTrailingNewline(dev);
-    if (!ReadAll(root + "run/udev/data/b" + dev, &data)) return {};
+    if (!ReadFileBytes(root + "run/udev/data/b" + dev, &data)) return {};
     static const std::string kKey = "E:ID_SERIAL_SHORT=";
     std::string serial;
     ForEachLine(data, [&serial](const std::string &line) {
@@ -74,9 +66,9 @@ std::string DiskSerial(const std::string &root, const std::string &disk) {
     const std::string base = root + "sys/block/" + disk + "/";
     std::string text;
     for (const char *file : {"serial", "device/serial"}) {
-        if (ReadAll(base + file, &text) && !(text = WithoutTrailingNewline(text)).empty()) return text;
+        if (ReadFileBytes(base + file, &text) && !(text = WithoutTrailingNewline(text)).empty()) return text;
     }
-    if (ReadAll(base + "device/vpd_pg80", &text) && text.size() > 4) {
+    if (ReadFileBytes(base + "device/vpd_pg80", &text) && text.size() > 4) {
         // Unit serial number page: a 4-byte header whose last byte is the serial's length.
         const size_t length = std::min(text.size() - 4, static_cast<size_t>(static_cast<unsigned char>(text[3])));
         text = WithoutTrailingNewline(text.substr(4, length));
@@ -106,7 +98,7 @@ ServiceList LoadDisks(const std::string &root) {
         auto service = std::make_shared<RegistryService>();
         service->className = "AppleAHCIDiskDriver";
         const std::string serial = DiskSerial(root, name);
-        if (!serial.empty()) service->Add(CFSTR("Serial Number"), StringFromBytes(serial));
+        if (!serial.empty()) service->Add(CFSTR("Serial Number"), NewStringLossy(serial));
         services.push_back(std::move(service));
     }
     return services;

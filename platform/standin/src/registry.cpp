@@ -93,11 +93,7 @@ std::string ConsumeMatching(CFDictionaryRef matching) {
 
 CFTypeRef MakeProperty(const Property &property) {
     switch (property.kind) {
-        case Property::Kind::kString: {
-            std::u16string units;
-            DecodeUtf8(property.bytes.data(), property.bytes.size(), /* lossy */ true, &units);
-            return NewString(std::move(units));
-        }
+        case Property::Kind::kString: return NewStringLossy(property.bytes);
         case Property::Kind::kUtf16String: return NewString(property.units);
         case Property::Kind::kData:
             return CFDataCreate(kCFAllocatorDefault, reinterpret_cast<const UInt8 *>(property.bytes.data()),
