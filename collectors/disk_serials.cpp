@@ -6,7 +6,7 @@
 #include <string.h>
 
 #include "platform/platform.h"
-#include "report/captured_text.h"
+#include "inventory/captured_text.h"
 
 namespace {
 

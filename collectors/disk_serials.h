@@ -5,7 +5,7 @@
 #include <IOKit/IOKitLib.h>
 #include <stdint.h>
 
-#include "report/store.h"
+#include "inventory/store.h"
 
 // Clears count 64-byte slots and fills them in registry order with the serials found. Returns the
 // number filled (0 to count), or -1 when no master port can be obtained.

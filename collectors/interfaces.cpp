@@ -9,7 +9,7 @@
 #include <unistd.h>
 
 #include "platform/interface_list.h"
-#include "report/captured_text.h"
+#include "inventory/captured_text.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <stdint.h>
 
-#include "report/store.h"
+#include "inventory/store.h"
 
 enum { kInterfaceRequestRecords = 30, kInterfaceRequestRecordSize = 32 };
 

@@ -6,8 +6,8 @@
 #include <string.h>
 
 #include "platform/platform.h"
-#include "report/captured_text.h"
-#include "report/store.h"
+#include "inventory/captured_text.h"
+#include "inventory/store.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "checks.h"
 #include "collectors/interfaces.h"
 #include "collectors/platform_identity.h"
-#include "report/captured_text.h"
+#include "inventory/captured_text.h"
 
 void CheckCapturedText(const uint8_t *data, size_t size) {
     std::vector<char> src(data, data + size);

@@ -3,9 +3,9 @@
 
 #include <stdio.h>
 
+#include "report/capture_pass.h"
 #include "report/destination.h"
 #include "report/settings.h"
-#include "report/store.h"
 
 namespace {
 

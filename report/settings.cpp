@@ -5,9 +5,9 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "inventory/captured_text.h"
+#include "inventory/store.h"
 #include "platform/platform.h"
-#include "report/captured_text.h"
-#include "report/store.h"
 
 const uint32_t kEnabledMask = 0x9FFFF07F;
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "collector_fixture.h"
+#include "report/capture_pass.h"
 #include "report/settings.h"
 
 namespace {

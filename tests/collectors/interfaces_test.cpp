@@ -11,6 +11,7 @@
 
 #include "collector_fixture.h"
 #include "platform/interface_list.h"
+#include "report/capture_pass.h"
 #include "report/settings.h"
 
 namespace {

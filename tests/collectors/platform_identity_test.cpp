@@ -7,8 +7,9 @@
 #include <vector>
 
 #include "collector_fixture.h"
-#include "report/captured_text.h"
-#include "report/store.h"
+#include "inventory/captured_text.h"
+#include "inventory/store.h"
+#include "report/capture_pass.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "report/captured_text.h"
+#include "inventory/captured_text.h"
 #include "test_util.h"
 
 namespace {

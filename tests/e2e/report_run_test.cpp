@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "report/captured_text.h"
+#include "inventory/captured_text.h"
 #include "standin_testing.h"
 #include "test_util.h"
 

@@ -4,8 +4,8 @@
 
 #include <string>
 
+#include "inventory/store.h"
 #include "report/settings.h"
-#include "report/store.h"
 #include "standin_testing.h"
 #include "test_util.h"
 

@@ -1,14 +1,13 @@
-// The store's buffers and the capture pass that fills them from the collectors.
-#include "report/store.h"
+// The capture pass: fills the store from the collectors, in their fixed order.
+#include "report/capture_pass.h"
 
 #include <string.h>
 
 #include "collectors/disk_serials.h"
 #include "collectors/interfaces.h"
 #include "collectors/platform_identity.h"
-#include "report/captured_text.h"
-
-MachineInfoStore gStore;
+#include "inventory/captured_text.h"
+#include "inventory/store.h"
 
 void RunCapturePass(void) {
     memset(gStore.serialText, 0, sizeof gStore.serialText);

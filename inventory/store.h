@@ -1,5 +1,5 @@
 // The machine information store: fixed process-wide buffers that the collectors fill once and the
-// value providers hand out, and the capture pass that fills them.
+// value providers hand out.
 #pragma once
 
 #include <stdint.h>
@@ -31,7 +31,3 @@ struct MachineInfoStore {
 
 // The one store of the process, zero at start.
 extern MachineInfoStore gStore;
-
-// Clears the identity texts, runs the collectors in their fixed order and trims the identity texts.
-// Runs once per process: the interface table relies on its zero start.
-void RunCapturePass(void);

@@ -1,5 +1,5 @@
 // Escaping, trimming and cutting of the texts captured from the machine.
-#include "report/captured_text.h"
+#include "inventory/captured_text.h"
 
 #include <string.h>
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "report/captured_text.h"
+#include "inventory/captured_text.h"
 
 namespace {
 
