@@ -1,4 +1,5 @@
-// Disk serial numbers from the I/O Kit registry: AHCI disk drivers first, then ATA device nubs.
+// Disk serial numbers from the I/O Kit registry: AHCI disk drivers first, then ATA device nubs, then
+// NVMe block storage devices.
 #pragma once
 
 #include <CoreFoundation/CoreFoundation.h>
@@ -14,3 +15,7 @@ int32_t CaptureDiskSerials(char (*slots)[kTextSize], int32_t count);
 // Reads the string property key of service into slot (64 bytes), escaped and trimmed. Returns true
 // when the slot is not empty. The service and key stay the caller's.
 bool ReadServiceSerial(io_service_t service, CFStringRef key, char *slot);
+
+// As ReadServiceSerial, but key is read from the service's "Device Characteristics" dictionary (where
+// NVMe devices keep their serial). A missing dictionary or a non-string value leaves the slot empty.
+bool ReadCharacteristicsSerial(io_service_t service, CFStringRef key, char *slot);

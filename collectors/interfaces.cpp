@@ -8,8 +8,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "platform/interface_list.h"
 #include "inventory/captured_text.h"
+#include "platform/interface_list.h"
 
 namespace {
 

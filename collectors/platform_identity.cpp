@@ -5,14 +5,16 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "platform/platform.h"
 #include "inventory/captured_text.h"
 #include "inventory/store.h"
+#include "platform/computer_make.h"
+#include "platform/platform.h"
 
 namespace {
 
 const size_t kSerialConversionSize = 34;  // at most 33 bytes of the platform's serial
 const size_t kModelConversionSize = 256;  // more than the 63 bytes the model text keeps
+const size_t kMakeConversionSize = 256;   // likewise for the maker
 const size_t kAssetMaxBytes = 9;
 const size_t kSuffixEscapedSize = 19;  // three bytes escape to at most 18
 const CFIndex kAssetOffset = 3;
@@ -22,6 +24,15 @@ const CFIndex kSerialOffset = 13;
 bool IsTrailingJunk(char c) { return static_cast<signed char>(c) < 0x21; }
 
 }  // namespace
+
+int32_t CaptureComputerMake(char *make) {
+    if (make == NULL) return 0;
+    make[0] = '\0';
+    char converted[kMakeConversionSize];
+    if (CopyComputerMake(converted, sizeof converted) == 0) return 0;
+    EscapeCopy(make, kTextSize, converted);
+    return 1;
+}
 
 int32_t ReadPlatformModel(io_service_t service, char *model) {
     if (service == IO_OBJECT_NULL || model == NULL) return 0;

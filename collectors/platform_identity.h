@@ -10,6 +10,10 @@
 // came from "IOPlatformSerialNumber", else 0. Every text is left empty by a failure.
 int32_t CapturePlatformIdentity(char *serial, char *asset, char *model);
 
+// Fills make (a 64-byte store text) with the machine's maker as the platform names it, escaped and
+// cut like the model (not trimmed: the capture pass trims). Returns 1 when the platform named one.
+int32_t CaptureComputerMake(char *make);
+
 // Copies the platform expert's "model" data into model (64 bytes), escaped. Returns 1 when copied.
 // The service stays the caller's.
 int32_t ReadPlatformModel(io_service_t service, char *model);

@@ -22,6 +22,7 @@ struct MachineInfoStore {
     char modelText[kTextSize];
     char serialText[kTextSize];
     char assetText[kTextSize];
+    char makeText[kTextSize];
     char scratch[kTextSize];  // formatted provider results, valid until the next provider call
     int32_t diskSerialCount;
     char diskSerials[kDiskSerialSlots][kTextSize];

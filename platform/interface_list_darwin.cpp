@@ -1,6 +1,7 @@
 // The interface list on macOS: the SIOCGIFCONF request itself.
 #include <errno.h>
 #include <net/if.h>
+#include <stddef.h>
 #include <sys/ioctl.h>
 #include <sys/sockio.h>
 

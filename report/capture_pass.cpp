@@ -13,10 +13,13 @@ void RunCapturePass(void) {
     memset(gStore.serialText, 0, sizeof gStore.serialText);
     memset(gStore.assetText, 0, sizeof gStore.assetText);
     memset(gStore.modelText, 0, sizeof gStore.modelText);
+    memset(gStore.makeText, 0, sizeof gStore.makeText);
     gStore.diskSerialCount = CaptureDiskSerials(gStore.diskSerials, kDiskSerialSlots);
     CaptureInterfaces(gStore.interfaces, kInterfaceRecords);
     CapturePlatformIdentity(gStore.serialText, gStore.assetText, gStore.modelText);
+    CaptureComputerMake(gStore.makeText);
     TrimSpaces(gStore.serialText);
     TrimSpaces(gStore.assetText);
     TrimSpaces(gStore.modelText);
+    TrimSpaces(gStore.makeText);
 }

@@ -56,7 +56,7 @@ const char *SettingValue(int32_t row) {
     return value != NULL ? value : "";
 }
 
-const char *MakeProvider(int32_t) { return "Apple"; }
+const char *MakeProvider(int32_t) { return gStore.makeText; }
 const char *ModelProvider(int32_t) { return gStore.modelText; }
 const char *SerialProvider(int32_t) { return gStore.serialText; }
 const char *AssetProvider(int32_t) { return gStore.assetText; }

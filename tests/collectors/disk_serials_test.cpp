@@ -19,6 +19,11 @@ Service Ahci(const std::string &serial) {
     return {"AppleAHCIDiskDriver", {{"Serial Number", Property::String(serial)}}};
 }
 Service Ata(const std::string &serial) { return {"ATADeviceNub", {{"device serial", Property::String(serial)}}}; }
+const char kNVMe[] = "IONVMeBlockStorageDevice";
+Service NVMeWith(Property characteristics) { return {kNVMe, {{"Device Characteristics", std::move(characteristics)}}}; }
+Service NVMe(const std::string &serial) {
+    return NVMeWith(Property::Dictionary({{"Serial Number", Property::String(serial)}}));
+}
 
 struct DiskCase {
     const char *what;
@@ -62,10 +67,28 @@ TEST_F(DiskSerialsTest, RegistryCases) {
          {}},
         {"long serial escaped and cut on an entity", {Ahci(longSerial)}, 4, 1, {std::string(60, 'L')}},
         {"escaped serial", {Ahci("<disk & \"one\">")}, 4, 1, {"&lt;disk &amp; &quot;one&quot;&gt;"}},
+        {"NVMe devices last", {NVMe("nv-1"), Ata("ata-1"), Ahci("ahci-1")}, 4, 3, {"ahci-1", "ata-1", "nv-1"}},
+        {"slots run out across passes",
+         {NVMe(" nv-1 "), NVMe("nv-2"), Ata("ata-1"), Ahci("ahci-1"), Ahci("ahci-2")},
+         4,
+         4,
+         {"ahci-1", "ahci-2", "ata-1", "nv-1"}},
+        {"NVMe without a usable serial uses no slot",
+         {{kNVMe, {}},
+          {kNVMe, {{"Serial Number", Property::String("not in the dictionary")}}},
+          NVMeWith(Property::String("not a dictionary")),
+          NVMeWith(Property::Dictionary({{"Serial Number", Property::Data("DATA")}})),
+          NVMeWith(Property::Dictionary({{"Model Number", Property::String("wrong key")}})),
+          NVMe("   "),
+          NVMe("nv-<&>")},
+         4,
+         1,
+         {"nv-&lt;&amp;&gt;"}},
         {"no disks", {}, 4, 0, {}},
         {"fewer slots asked for", {Ahci("a"), Ahci("b"), Ata("c")}, 2, 2, {"a", "b"}},
     };
     for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
         Install(c.registry);
         char slots[4][kTextSize];
         memset(slots, 'Q', sizeof slots);

@@ -93,10 +93,11 @@ TEST_F(PlatformIdentityTest, CapturePassResults) {
         {"no platform expert", false, {}, "", "", ""},
     };
     for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
         std::vector<standin::Service> services;
         if (c.hasExpert) services.push_back({"IOPlatformExpertDevice", c.properties});
         Install(services);
-        memset(&gStore, 'Q', sizeof gStore.modelText * 3);  // the pass clears what it fills
+        memset(&gStore, 'Q', sizeof gStore.modelText * 4);  // the pass clears what it fills
         RunCapturePass();
         EXPECT_STREQ(gStore.modelText, c.model) << c.what;
         EXPECT_STREQ(gStore.serialText, c.serial) << c.what;

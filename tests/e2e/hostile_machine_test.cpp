@@ -110,6 +110,7 @@ set -e
 mount -t tmpfs tmpfs /sys/class
 mkdir -p /sys/class/dmi/id
 printf '<Model & "Co">\n' > /sys/class/dmi/id/product_name
+printf ' \tDell <Inc> & "Co"  \n' > /sys/class/dmi/id/sys_vendor
 printf '  SER\tIAL\377-0123456789012345678901234567890123456789\n' > /sys/class/dmi/id/product_serial
 mount -t tmpfs tmpfs /sys/block
 for d in sda sdb sdc sdd sde sdf loop0; do mkdir /sys/block/$d; done
@@ -126,6 +127,8 @@ exec "$0" -
     ExpectValidDocument(r);
     EXPECT_EQ(Value(r.stdOut, "ComputerModel"), "&lt;Model &amp; &quot;Co&quot;&gt;");
     EXPECT_EQ(Value(r.stdOut, "ComputerModelWMI"), "&lt;Model &amp; &quot;Co&quot;&gt;");
+    EXPECT_EQ(Value(r.stdOut, "ComputerMake"), "Dell &lt;Inc&gt; &amp; &quot;Co&quot;");
+    EXPECT_EQ(Value(r.stdOut, "ComputerMakeWMI"), "Dell &lt;Inc&gt; &amp; &quot;Co&quot;");
     // 33 bytes of the serial, the bad byte decoded as U+FFFD, the tab a blank, then trimmed.
     EXPECT_EQ(Value(r.stdOut, "ComputerSerial"), "SER IAL\xef\xbf\xbd-01234567890123456789");
     EXPECT_EQ(Value(r.stdOut, "HDDSerialNumber0"), "WD-&lt;1&gt;&amp;2");

@@ -78,8 +78,7 @@ TEST(ReportRun, StandardOutputDocument) {
     ExpectCompleteDocument(r.stdOut);
     const auto settings = Settings(r.stdOut);
     ASSERT_EQ(settings.size(), 33u);
-    EXPECT_EQ(settings[0], std::make_pair(std::string("ComputerMakeWMI"), std::string("Apple")));
-    EXPECT_EQ(settings[3].second, "Apple");
+    EXPECT_EQ(settings[0].first, "ComputerMakeWMI");
     EXPECT_EQ(settings[16].first, "ComputerName");
     EXPECT_EQ(settings[16].second, ExpectedComputerName());
     EXPECT_EQ(settings[31], std::make_pair(std::string("InventoryVersion"), std::string("1.11")));
@@ -158,10 +157,20 @@ std::string Escaped(const std::string &s) {
 TEST(ReportRun, LiveMachineIdentityAndDisks) {
     // What the kernel exposes: the DMI product name, and the serial of each block device that has a
     // device behind it (virtual devices such as loop and zram have none), in name order.
-    std::string model;
+    std::string model, make;
     if (ReadFile("/sys/class/dmi/id/product_name", &model)) model = Escaped(Trimmed(model));
+    if (ReadFile("/sys/class/dmi/id/sys_vendor", &make)) {
+        make = Escaped(Trimmed(make));
+    } else if (ReadFile("/sys/firmware/devicetree/base/compatible", &make)) {
+        const std::string first = make.substr(0, make.find('\0'));
+        make = first.find(',') == std::string::npos ? "" : Escaped(first.substr(0, first.find(',')));
+    }
+    // Whole disks in name order, the NVMe ones after all others.
     std::vector<std::string> names = testutil::ListFolder("/sys/block");
-    std::sort(names.begin(), names.end());
+    std::sort(names.begin(), names.end(), [](const std::string &a, const std::string &b) {
+        const bool nvmeA = a.compare(0, 4, "nvme") == 0, nvmeB = b.compare(0, 4, "nvme") == 0;
+        return nvmeA != nvmeB ? nvmeB : a < b;
+    });
     std::vector<std::string> disks;
     for (const auto &name : names) {
         struct stat info;
@@ -178,6 +187,8 @@ TEST(ReportRun, LiveMachineIdentityAndDisks) {
     ASSERT_EQ(r.status, 0);
     const auto settings = Settings(r.stdOut);
     ASSERT_EQ(settings.size(), 33u);
+    EXPECT_EQ(settings[0].second, make);
+    EXPECT_EQ(settings[3].second, make);
     EXPECT_EQ(settings[1].second, model);
     EXPECT_EQ(settings[4].second, model);
     for (int n = 0; n < 4; ++n) EXPECT_EQ(settings[12 + n].second, disks[n]) << settings[12 + n].first;

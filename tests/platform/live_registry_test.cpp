@@ -9,6 +9,8 @@
 
 #include "collectors/disk_serials.h"
 #include "platform/platform.h"
+#include "report/capture_pass.h"
+#include "report/settings.h"
 #include "standin_testing.h"
 #include "test_util.h"
 
@@ -27,7 +29,13 @@ std::string PropertyText(io_service_t service, CFStringRef key) {
     CFTypeRef value = IORegistryEntryCreateCFProperty(service, key, kCFAllocatorDefault, 0);
     if (value == nullptr) return "<absent>";
     std::string text;
-    if (CFGetTypeID(value) == CFDataGetTypeID()) {
+    if (CFGetTypeID(value) == CFDictionaryGetTypeID()) {
+        const void *inner = CFDictionaryGetValue(static_cast<CFDictionaryRef>(value), CFSTR("Serial Number"));
+        char buf[256] = "<absent>";
+        if (inner != nullptr)
+            CopyCFStringBytes(static_cast<CFStringRef>(inner), kCFStringEncodingUTF8, buf, sizeof buf);
+        text = std::string("dict:") + buf;
+    } else if (CFGetTypeID(value) == CFDataGetTypeID()) {
         CFDataRef data = static_cast<CFDataRef>(value);
         text = "data:" + std::string(reinterpret_cast<const char *>(CFDataGetBytePtr(data)),
                                      static_cast<size_t>(CFDataGetLength(data)));
@@ -40,12 +48,14 @@ std::string PropertyText(io_service_t service, CFStringRef key) {
     return text;
 }
 
-std::vector<std::string> DiskSerials() {
+// The serial property of every service of a disk class, in registry order.
+std::vector<std::string> DiskSerials(const char *className = "AppleAHCIDiskDriver",
+                                     CFStringRef key = CFSTR("Serial Number")) {
     std::vector<std::string> serials;
     io_iterator_t it = 0;
-    EXPECT_EQ(IOServiceGetMatchingServices(0, IOServiceMatching("AppleAHCIDiskDriver"), &it), KERN_SUCCESS);
+    EXPECT_EQ(IOServiceGetMatchingServices(0, IOServiceMatching(className), &it), KERN_SUCCESS);
     while (io_service_t s = IOIteratorNext(it)) {
-        serials.push_back(PropertyText(s, CFSTR("Serial Number")));
+        serials.push_back(PropertyText(s, key));
         IOObjectRelease(s);
     }
     IOObjectRelease(it);
@@ -99,22 +109,76 @@ TEST_F(LiveRegistryTest, DisksInNameOrderWithEachSerialSource) {
     Put(root_, "sys/block/sdc/serial", "\n");
     Put(root_, "sys/block/sdc/device/serial", "DEV-SERIAL\n");
     Put(root_, "sys/block/sdd/size", "0\n");
-    Put(root_, "sys/block/nvme0n1/serial", "S4EWNX0R123456      \n");
+    Put(root_, "sys/block/nvme1n1/serial", "S4EWNX0R123456      \n");
+    Put(root_, "sys/block/nvme0n1/device/serial", "   \n");
+    Put(root_, "sys/block/nvme2n1/dev", "259:4\n");
+    Put(root_, "run/udev/data/b259:4", "E:ID_SERIAL_SHORT=NVME-UDEV\n");
     for (const char *skipped : {"loop0", "ram0", "zram0", "dm-0", "md127", "sr0", "nbd0", "fd0"}) {
         Put(root_, std::string("sys/block/") + skipped + "/serial", "VIRTUAL\n");
     }
     standin::UseLiveRegistry(root_.path());
-    const std::vector<std::string> expected = {"S4EWNX0R123456      ", "WD-12345", "UDEV42",
-                                               "DEV-SERIAL",           "<absent>", "  VIRTIO-B  "};
-    EXPECT_EQ(DiskSerials(), expected);
+    const std::vector<std::string> ahci = {"WD-12345", "UDEV42", "DEV-SERIAL", "<absent>", "  VIRTIO-B  "};
+    EXPECT_EQ(DiskSerials(), ahci);
+    const std::vector<std::string> nvme = {"dict:   ", "dict:S4EWNX0R123456      ", "dict:NVME-UDEV"};
+    EXPECT_EQ(DiskSerials("IONVMeBlockStorageDevice", CFSTR("Device Characteristics")), nvme);
 
     // Through the collector: trimmed, four slots, the disk without a serial uses none.
     char slots[4][kTextSize];
     EXPECT_EQ(CaptureDiskSerials(slots, 4), 4);
-    EXPECT_STREQ(slots[0], "S4EWNX0R123456");
-    EXPECT_STREQ(slots[1], "WD-12345");
-    EXPECT_STREQ(slots[2], "UDEV42");
-    EXPECT_STREQ(slots[3], "DEV-SERIAL");
+    EXPECT_STREQ(slots[0], "WD-12345");
+    EXPECT_STREQ(slots[1], "UDEV42");
+    EXPECT_STREQ(slots[2], "DEV-SERIAL");
+    EXPECT_STREQ(slots[3], "VIRTIO-B");
+}
+
+// NVMe disks come after all other disks; a blank one uses no slot; the slots run out across passes.
+TEST_F(LiveRegistryTest, NVMeDisksFillTheSlotsLeft) {
+    Put(root_, "sys/block/vda/serial", "VDA\n");
+    Put(root_, "sys/block/nvme0n1/serial", "  \n");
+    Put(root_, "sys/block/nvme1n1/serial", "NV-<1>\n");
+    Put(root_, "sys/block/nvme2n1/serial", "NV-2\n");
+    Put(root_, "sys/block/nvme3n1/serial", "NV-3\n");
+    Put(root_, "sys/block/sdz/serial", "SDZ\n");
+    standin::UseLiveRegistry(root_.path());
+    char slots[4][kTextSize];
+    EXPECT_EQ(CaptureDiskSerials(slots, 4), 4);
+    EXPECT_STREQ(slots[0], "SDZ");
+    EXPECT_STREQ(slots[1], "VDA");
+    EXPECT_STREQ(slots[2], "NV-&lt;1&gt;");
+    EXPECT_STREQ(slots[3], "NV-2");
+}
+
+struct MakeCase {
+    const char *what;
+    std::vector<std::pair<std::string, std::string>> files;
+    std::string make;  // as the report shows it
+};
+
+TEST_F(LiveRegistryTest, ComputerMakeFromDmiOrDeviceTree) {
+    const std::string tree = "sys/firmware/devicetree/base/compatible";
+    const std::string vendor = "sys/class/dmi/id/sys_vendor";
+    const std::string longVendor = std::string(60, 'V') + "&x";
+    const MakeCase cases[] = {
+        {"specials, controls and blanks",
+         {{vendor, "  Dell <Inc> & \"Sons\"\t \n"}},
+         "Dell &lt;Inc&gt; &amp; &quot;Sons&quot;"},
+        {"DMI decides over the device tree",
+         {{vendor, "LENOVO\n"}, {tree, std::string("raspberrypi,4-model-b\0", 22)}},
+         "LENOVO"},
+        {"blank vendor", {{vendor, "   \n"}, {tree, std::string("raspberrypi,4-model-b\0", 22)}}, ""},
+        {"cut before an entity that does not fit", {{vendor, longVendor + "\n"}}, std::string(60, 'V')},
+        {"device tree", {{tree, std::string("raspberrypi,4-model-b\0brcm,bcm2711\0", 35)}}, "raspberrypi"},
+        {"device tree entry without a vendor", {{tree, std::string("generic\0acme,board\0", 20)}}, ""},
+        {"neither", {}, ""},
+    };
+    for (const auto &c : cases) {
+        TempDir root;
+        for (const auto &file : c.files) Put(root, file.first, file.second);
+        standin::UseLiveRegistry(root.path());
+        RunCapturePass();
+        EXPECT_STREQ(SettingValue(0), c.make.c_str()) << c.what;
+        EXPECT_STREQ(SettingValue(3), c.make.c_str()) << c.what;
+    }
 }
 
 TEST_F(LiveRegistryTest, HostileSerialBytes) {

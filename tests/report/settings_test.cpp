@@ -47,8 +47,9 @@ TEST_F(SettingsTest, FixedValuesAndStoreTexts) {
     strcpy(gStore.modelText, "Model");
     strcpy(gStore.serialText, "SER");
     strcpy(gStore.assetText, "ASSET");
-    EXPECT_STREQ(SettingValue(0), "Apple");
-    EXPECT_STREQ(SettingValue(3), "Apple");
+    strcpy(gStore.makeText, "Maker");
+    EXPECT_STREQ(SettingValue(0), "Maker");
+    EXPECT_STREQ(SettingValue(3), "Maker");
     EXPECT_STREQ(SettingValue(1), "Model");
     EXPECT_STREQ(SettingValue(4), "Model");
     EXPECT_STREQ(SettingValue(2), "SER");

@@ -1,5 +1,6 @@
 // The live Linux machine as an I/O Kit registry: the platform expert from DMI (or the device tree)
-// and one AHCI disk driver per whole disk under /sys/block, each read when a lookup first asks.
+// and one disk service per whole disk under /sys/block (NVMe or AHCI), each read when a lookup
+// first asks.
 #include <dirent.h>
 
 #include <algorithm>
@@ -9,6 +10,9 @@
 
 namespace standin {
 namespace {
+
+const char kAhciClass[] = "AppleAHCIDiskDriver";
+const char kNVMeClass[] = "IONVMeBlockStorageDevice";
 
 std::string WithoutTrailingNewline(std::string text) {
     if (!text.empty() && text.back() == '\n') text.pop_back();
@@ -89,27 +93,58 @@ std::vector<std::string> FolderEntries(const std::string &path) {
     return names;
 }
 
-ServiceList LoadDisks(const std::string &root) {
+bool IsNVMeName(const std::string &name) { return name.compare(0, 4, "nvme") == 0; }
+
+// One service per whole disk, in name order: NVMe disks as NVMe block storage devices whose serial
+// sits in their "Device Characteristics" dictionary, every other disk as an AHCI disk driver.
+ServiceList LoadDisks(const std::string &root, bool nvme) {
     std::vector<std::string> names = FolderEntries(root + "sys/block");
     std::sort(names.begin(), names.end());  // byte-wise
     ServiceList services;
     for (const auto &name : names) {
-        if (!IsWholeDiskName(name)) continue;
+        if (!IsWholeDiskName(name) || IsNVMeName(name) != nvme) continue;
         auto service = std::make_shared<RegistryService>();
-        service->className = "AppleAHCIDiskDriver";
+        service->className = nvme ? kNVMeClass : kAhciClass;
         const std::string serial = DiskSerial(root, name);
-        if (!serial.empty()) service->Add(CFSTR("Serial Number"), NewStringLossy(serial));
+        if (nvme) {
+            CFMutableDictionaryRef characteristics = CFDictionaryCreateMutable(
+                kCFAllocatorDefault, 0, &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks);
+            if (!serial.empty()) {
+                CFStringRef value = NewStringLossy(serial);  // owned: the dictionary keeps its own reference
+                CFDictionarySetValue(characteristics, CFSTR("Serial Number"), value);
+                CFRelease(value);
+            }
+            service->Add(CFSTR("Device Characteristics"), characteristics);
+        } else if (!serial.empty()) {
+            service->Add(CFSTR("Serial Number"), NewStringLossy(serial));
+        }
         services.push_back(std::move(service));
     }
     return services;
 }
 
+std::string WithTrailingSlash(const std::string &root) {
+    return (!root.empty() && root.back() == '/') ? root : root + "/";
+}
+
 }  // namespace
 
+std::string ReadLiveComputerMake(const std::string &root) {
+    const std::string base = WithTrailingSlash(root);
+    std::string text;
+    if (ReadFileBytes(base + "sys/class/dmi/id/sys_vendor", &text)) return WithoutTrailingNewline(text);
+    if (!ReadFileBytes(base + "sys/firmware/devicetree/base/compatible", &text)) return {};
+    // NUL-separated entries, each "vendor,model"; an entry without a comma names no vendor.
+    const std::string first = text.substr(0, text.find('\0'));
+    const size_t comma = first.find(',');
+    return comma == std::string::npos ? std::string() : first.substr(0, comma);
+}
+
 ServiceList LoadLiveServices(const std::string &root, const std::string &className) {
-    const std::string base = (!root.empty() && root.back() == '/') ? root : root + "/";
+    const std::string base = WithTrailingSlash(root);
     if (className == "IOPlatformExpertDevice") return LoadPlatformExpert(base);
-    if (className == "AppleAHCIDiskDriver") return LoadDisks(base);
+    if (className == kAhciClass) return LoadDisks(base, /* nvme */ false);
+    if (className == kNVMeClass) return LoadDisks(base, /* nvme */ true);
     return {};
 }
 

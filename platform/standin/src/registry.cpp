@@ -98,6 +98,19 @@ CFTypeRef MakeProperty(const Property &property) {
         case Property::Kind::kData:
             return CFDataCreate(kCFAllocatorDefault, reinterpret_cast<const UInt8 *>(property.bytes.data()),
                                 static_cast<CFIndex>(property.bytes.size()));
+        case Property::Kind::kDictionary: {
+            CFMutableDictionaryRef dictionary = CFDictionaryCreateMutable(
+                kCFAllocatorDefault, 0, &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks);
+            for (const auto &entry : property.entries) {
+                CFStringRef key = CFStringCreateWithCString(kCFAllocatorDefault, entry.first.c_str(),
+                                                            kCFStringEncodingUTF8);  // owned: released below
+                CFTypeRef value = MakeProperty(entry.second);                        // owned: released below
+                if (key != nullptr && value != nullptr) CFDictionarySetValue(dictionary, key, value);
+                if (key != nullptr) CFRelease(key);
+                if (value != nullptr) CFRelease(value);
+            }
+            return dictionary;
+        }
     }
     return nullptr;
 }
@@ -125,6 +138,12 @@ void InstallRegistry(const std::vector<Service> &services) {
     std::lock_guard<std::mutex> lock(state.mutex);
     state.installed = true;
     state.services = std::move(list);
+}
+
+std::string LiveRegistryRoot() {
+    State &state = GetState();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    return state.root;
 }
 
 void UseLiveRegistry(const std::string &root) {

@@ -29,4 +29,12 @@ using ServiceList = std::vector<std::shared_ptr<RegistryService>>;
 // give an empty list.
 ServiceList LoadLiveServices(const std::string &root, const std::string &className);
 
+// The root folder the live registry reads below ("/" unless a test chose another).
+std::string LiveRegistryRoot();
+
+// The machine's maker read below root: the DMI system vendor without its trailing newline, or where
+// there is no DMI, the text before the first comma of the device tree's first "compatible" entry.
+// Empty when neither is there.
+std::string ReadLiveComputerMake(const std::string &root);
+
 }  // namespace standin

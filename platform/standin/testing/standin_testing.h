@@ -22,14 +22,18 @@ long LiveMasterPortCount();
 
 // A registry property as a test describes it; the registry makes the CF object.
 struct Property {
-    enum class Kind { kString, kUtf16String, kData };
+    enum class Kind { kString, kUtf16String, kData, kDictionary };
     Kind kind = Kind::kString;
     std::string bytes;     // UTF-8 text (kString) or raw bytes (kData)
     std::u16string units;  // kUtf16String: any UTF-16 units, unpaired surrogates included
+    std::vector<std::pair<std::string, Property>> entries;  // kDictionary: keys and values
 
-    static Property String(std::string utf8) { return {Kind::kString, std::move(utf8), {}}; }
-    static Property Utf16(std::u16string u) { return {Kind::kUtf16String, {}, std::move(u)}; }
-    static Property Data(std::string raw) { return {Kind::kData, std::move(raw), {}}; }
+    static Property String(std::string utf8) { return {Kind::kString, std::move(utf8), {}, {}}; }
+    static Property Utf16(std::u16string u) { return {Kind::kUtf16String, {}, std::move(u), {}}; }
+    static Property Data(std::string raw) { return {Kind::kData, std::move(raw), {}, {}}; }
+    static Property Dictionary(std::vector<std::pair<std::string, Property>> entries) {
+        return {Kind::kDictionary, {}, {}, std::move(entries)};
+    }
 };
 
 struct Service {
