@@ -1,5 +1,6 @@
-// Opens and commits the report's destination. Regular files are written to a temporary file in the
-// same folder and renamed over the destination; devices and FIFOs are written in place.
+// Opens and commits the report's destination. A new file, or a regular file of the runner's own with
+// one link, is written to a temporary file beside it and renamed over it; every other writable file,
+// device or FIFO is written in place, as opening it for writing would.
 #include "report/destination.h"
 
 #include <errno.h>
@@ -25,9 +26,10 @@ bool CopyPath(char *out, const char *in) {
 // Follows symbolic links from path to the entry they finally name (which may not exist yet).
 bool ResolveLinks(const char *path, char *out) {
     if (!CopyPath(out, path)) return false;
-    for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+    for (int hop = 0;; ++hop) {
         struct stat info;
         if (lstat(out, &info) != 0 || !S_ISLNK(info.st_mode)) return true;
+        if (hop == kMaxLinkHops) return false;  // a loop, or too many links
         char target[kDestinationPathSize];
         const ssize_t length = readlink(out, target, sizeof target - 1);
         if (length < 0) return false;
@@ -41,7 +43,6 @@ bool ResolveLinks(const char *path, char *out) {
         if (keep + static_cast<size_t>(length) >= kDestinationPathSize) return false;
         memcpy(out + keep, target, static_cast<size_t>(length) + 1);
     }
-    return false;  // a loop, or too many links
 }
 
 // Creates "<folder>/.<name>.XXXXXX" beside path with the given mode; returns its descriptor or -1.
@@ -49,7 +50,8 @@ int CreateTempBeside(const char *path, mode_t mode, char *temp_path) {
     const char *slash = strrchr(path, '/');
     const size_t folder_length = slash != NULL ? static_cast<size_t>(slash - path) + 1 : 0;
     const char *base = path + folder_length;
-    if (folder_length + strlen(base) + 9 >= kDestinationPathSize) return -1;
+    const size_t added = sizeof ".." "XXXXXX";  // a dot before the name; a dot, six X and the NUL after
+    if (folder_length + strlen(base) + added > kDestinationPathSize) return -1;
     memcpy(temp_path, path, folder_length);
     snprintf(temp_path + folder_length, kDestinationPathSize - folder_length, ".%s.XXXXXX", base);
     const int fd = mkstemp(temp_path);
@@ -86,6 +88,16 @@ bool OpenAside(Destination *destination, mode_t mode) {
     return true;
 }
 
+// Whether the caller may write the existing file at path, judged with the effective ids as opening it
+// would be. Nothing is opened, so nothing is truncated.
+bool MayWrite(const char *path) { return faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) == 0; }
+
+// A regular file that only this name reaches and that the runner owns: replacing it by a rename cannot
+// be told apart from writing it in place, once its permission bits are kept.
+bool IsOwnSingleFile(const struct stat &info) {
+    return S_ISREG(info.st_mode) && info.st_uid == geteuid() && info.st_nlink == 1;
+}
+
 }  // namespace
 
 bool OpenDestination(Destination *destination, const char *name) {
@@ -98,20 +110,26 @@ bool OpenDestination(Destination *destination, const char *name) {
     }
     struct stat info;
     if (name == NULL) {
-        // The fixed default path is never followed through a link nor written into an existing file:
-        // the rename replaces whatever entry stands there, and a directory there is a failure.
+        // The fixed default path is never followed through a link nor written into a file that others
+        // share: the rename replaces whatever entry stands there, and a directory there is a failure.
+        // Only the runner's own file with one link keeps its mode.
         CopyPath(destination->finalPath, kDefaultDestination);
-        if (lstat(destination->finalPath, &info) == 0 && S_ISDIR(info.st_mode)) return false;
-        return OpenAside(destination, CreationMode());
+        if (lstat(destination->finalPath, &info) != 0) return OpenAside(destination, CreationMode());
+        if (S_ISDIR(info.st_mode)) return false;
+        if (S_ISREG(info.st_mode) && !MayWrite(destination->finalPath)) return false;
+        return OpenAside(destination, IsOwnSingleFile(info) ? (info.st_mode & 07777) : CreationMode());
     }
     if (name[0] == '\0' || !ResolveLinks(name, destination->finalPath)) return false;
     if (stat(destination->finalPath, &info) != 0) {
         if (errno != ENOENT) return false;
+        // Where no temporary name fits or can be made beside it, the file is created in place.
         return OpenAside(destination, CreationMode()) || OpenInPlace(destination);
     }
     if (S_ISDIR(info.st_mode)) return false;
     if (!S_ISREG(info.st_mode)) return OpenInPlace(destination);
-    // An existing file keeps its permissions, as writing it in place would.
+    if (!MayWrite(destination->finalPath)) return false;
+    // Another owner or other links: only writing in place keeps them.
+    if (!IsOwnSingleFile(info)) return OpenInPlace(destination);
     return OpenAside(destination, info.st_mode & 07777) || OpenInPlace(destination);
 }
 

@@ -1,5 +1,6 @@
-// Where the document goes: standard output, or a file replaced whole through a temporary file and a
-// rename, so that a failed run never leaves a partial document in place of the earlier one.
+// Where the document goes: standard output, or a file. A file is opened as writing it in place would
+// be, and replaced whole through a temporary file and a rename wherever that cannot be told apart
+// (a new file, or the runner's own with one link), so that a failed run leaves the earlier document.
 #pragma once
 
 #include <limits.h>
@@ -18,7 +19,8 @@ struct Destination {
 extern const char kDefaultDestination[];
 
 // Opens the destination for name, or the default path when name is null. A name that begins with "-"
-// means standard output. Returns false, with nothing created, when it cannot be opened.
+// means standard output. Returns false, with nothing created, when it cannot be opened, including an
+// existing file the caller may not write.
 bool OpenDestination(Destination *destination, const char *name);
 
 // Closes the stream and, for a file written aside, renames it into place. writes_ok false (or any

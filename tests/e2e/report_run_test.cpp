@@ -194,10 +194,20 @@ TEST(ReportRun, LiveMachineIdentityAndDisks) {
     for (int n = 0; n < 4; ++n) EXPECT_EQ(settings[12 + n].second, disks[n]) << settings[12 + n].first;
 }
 
+// No run leaves a temporary file beside its destination, whatever failed.
+void ExpectNoTemporaryFile(const std::string &folder) {
+    for (const auto &name : testutil::ListFolder(folder)) {
+        EXPECT_FALSE(name[0] == '.' && name.find(".xml.") != std::string::npos) << folder << "/" << name;
+    }
+}
+
 class DefaultDestination : public ::testing::Test {
   protected:
     void SetUp() override { Clear(); }
-    void TearDown() override { Clear(); }
+    void TearDown() override {
+        Clear();
+        ExpectNoTemporaryFile("/tmp");
+    }
     static void Clear() {
         if (unlink(kDefault) != 0) rmdir(kDefault);
     }
@@ -257,6 +267,73 @@ TEST_F(DefaultDestination, DirectoryGivesStatusTwo) {
     struct stat info;
     ASSERT_EQ(lstat(kDefault, &info), 0);
     EXPECT_TRUE(S_ISDIR(info.st_mode));
+}
+
+TEST_F(DefaultDestination, OwnFileKeepsItsMode) {
+    ASSERT_TRUE(WriteFile(kDefault, "earlier document"));
+    ASSERT_EQ(chmod(kDefault, 0600), 0);
+    EXPECT_EQ(RunTool({MACHINEINFO_BINARY}).status, 0);
+    struct stat info;
+    ASSERT_EQ(lstat(kDefault, &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
+    std::string doc;
+    ReadFile(kDefault, &doc);
+    EXPECT_EQ(Lines(doc).size(), 38u);
+}
+
+// Named destinations as an unprivileged user, set up by root: the outcome is that of opening the file
+// for writing in place, owner and mode included.
+struct UserCase {
+    const char *what;
+    const char *folder;  // "mine": the user's own; "root": root's, closed to the user; "sticky": root's, 1777
+    uid_t owner;         // of the existing file
+    mode_t mode;
+    int status;  // 0: the document is written; 2: the file is left as it was
+};
+
+TEST(NamedDestination, AsAnUnprivilegedUser) {
+    if (geteuid() != 0 || access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "needs root and setpriv";
+    const uid_t kUser = 65534;  // nobody
+    TempDir dir;
+    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+    std::string binary;  // a copy the user may run, wherever the build tree lies
+    ASSERT_TRUE(ReadFile(MACHINEINFO_BINARY, &binary));
+    ASSERT_TRUE(WriteFile(dir / "machineinfo", binary));
+    ASSERT_EQ(chmod((dir / "machineinfo").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((dir / "mine").c_str(), 0755), 0);
+    ASSERT_EQ(chown((dir / "mine").c_str(), kUser, kUser), 0);
+    ASSERT_EQ(mkdir((dir / "root").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((dir / "sticky").c_str(), 0755), 0);
+    ASSERT_EQ(chmod((dir / "sticky").c_str(), 01777), 0);
+
+    const UserCase cases[] = {
+        {"own read-only file", "mine", kUser, 0444, 2},
+        {"another user's file without write permission", "mine", 0, 0644, 2},
+        {"another user's world-writable file in a sticky folder", "sticky", 0, 0666, 0},
+        {"own file in a folder the user may not write", "root", kUser, 0640, 0},
+    };
+    for (const auto &c : cases) {
+        const std::string path = dir / c.folder + "/" + "doc.xml";
+        ASSERT_TRUE(WriteFile(path, "earlier"));
+        ASSERT_EQ(chown(path.c_str(), c.owner, c.owner), 0);
+        ASSERT_EQ(chmod(path.c_str(), c.mode), 0);
+        RunResult r = RunTool(
+            {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", dir / "machineinfo", path});
+        EXPECT_EQ(r.status, c.status) << c.what << ": " << r.stdErr;
+        std::string text;
+        ReadFile(path, &text);
+        if (c.status == 0) {
+            ExpectCompleteDocument(text);
+        } else {
+            EXPECT_EQ(text, "earlier") << c.what;
+        }
+        struct stat info;
+        ASSERT_EQ(stat(path.c_str(), &info), 0);
+        EXPECT_EQ(info.st_uid, c.owner) << c.what;
+        EXPECT_EQ(info.st_mode & 07777, c.mode) << c.what;
+        ExpectNoTemporaryFile(dir / c.folder);
+        ASSERT_EQ(unlink(path.c_str()), 0);
+    }
 }
 
 }  // namespace

@@ -1,9 +1,10 @@
-// The real tool under valgrind memcheck: no memory errors and no lost memory, to standard output and
-// to a file.
+// The real tool under valgrind memcheck: no memory errors and no lost memory, to standard output, to
+// a named file and to the default path.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "test_util.h"
 
@@ -15,14 +16,21 @@ TEST(Valgrind, NoErrorsNoLeaks) {
 #endif
     if (access("/usr/bin/valgrind", X_OK) != 0) GTEST_SKIP() << "needs valgrind";
     testutil::TempDir dir;
-    for (const std::string &destination : {std::string("-"), dir / "out.xml"}) {
-        testutil::RunResult r =
-            testutil::Run({"/usr/bin/valgrind", "--quiet", "--error-exitcode=99", "--leak-check=full",
-                           "--show-leak-kinds=definite,indirect", "--errors-for-leak-kinds=definite,indirect",
-                           MACHINEINFO_BINARY, destination});
+    // Standard output, a named file, and no argument (the default path).
+    for (const std::string &destination : {std::string("-"), dir / "out.xml", std::string()}) {
+        std::vector<std::string> argv = {"/usr/bin/valgrind",
+                                         "--quiet",
+                                         "--error-exitcode=99",
+                                         "--leak-check=full",
+                                         "--show-leak-kinds=definite,indirect",
+                                         "--errors-for-leak-kinds=definite,indirect",
+                                         MACHINEINFO_BINARY};
+        if (!destination.empty()) argv.push_back(destination);
+        testutil::RunResult r = testutil::Run(argv);
         EXPECT_EQ(r.status, 0) << destination << "\n" << r.stdErr;
         EXPECT_EQ(r.stdErr, "") << destination;
     }
+    unlink("/tmp/inventory.xml");
 }
 
 }  // namespace

@@ -1,10 +1,17 @@
-// Opening and committing destinations: temporary file and rename for regular files, in place for
-// devices, failures that leave the earlier file alone.
+// Opening and committing destinations: temporary file and rename for the runner's own files, in place
+// for shared files and devices, failures that leave the earlier file alone.
 #include "report/destination.h"
 
 #include <gtest/gtest.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "inventory/store.h"
+#include "report/report_writer.h"
 
 #include "test_util.h"
 
@@ -90,12 +97,104 @@ TEST(Destination, LinkLoopFails) {
 
 TEST(Destination, UnopenableNames) {
     TempDir dir;
+    ASSERT_TRUE(WriteFile(dir / "file", "kept"));
     Destination d;
-    EXPECT_FALSE(OpenDestination(&d, dir.path().c_str()));                 // a directory
-    EXPECT_FALSE(OpenDestination(&d, (dir / "missing/doc.xml").c_str()));  // a missing folder
+    EXPECT_FALSE(OpenDestination(&d, dir.path().c_str()));                              // a directory
+    EXPECT_FALSE(OpenDestination(&d, (dir / "missing/doc.xml").c_str()));               // a missing folder
+    EXPECT_FALSE(OpenDestination(&d, (dir / "file/out.xml").c_str()));                  // through a file
+    EXPECT_FALSE(OpenDestination(&d, (dir / std::string(NAME_MAX + 1, 'n')).c_str()));  // too long a name
     EXPECT_FALSE(OpenDestination(&d, ""));
     EXPECT_FALSE(OpenDestination(nullptr, "x"));
-    EXPECT_TRUE(ListFolder(dir.path()).empty());
+    EXPECT_EQ(ListFolder(dir.path()), std::vector<std::string>{"file"});
+}
+
+TEST(Destination, LinkChainsUpToTheLimitAreFollowed) {
+    for (const int links : {40, 41}) {
+        TempDir dir;
+        ASSERT_TRUE(WriteFile(dir / "target.xml", "old"));
+        std::string next = "target.xml";
+        for (int k = links; k >= 1; --k) {
+            const std::string name = "l" + std::to_string(k);
+            ASSERT_EQ(symlink(next.c_str(), (dir / name).c_str()), 0);
+            next = name;
+        }
+        EXPECT_EQ(WriteDocument(dir / "l1", "new"), links == 40) << links << " links";
+        std::string text;
+        ReadFile(dir / "target.xml", &text);
+        EXPECT_EQ(text, links == 40 ? "new" : "old") << links << " links";
+    }
+}
+
+ino_t Inode(const std::string &path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 ? info.st_ino : 0;
+}
+
+TEST(Destination, SharedFilesAreWrittenInPlace) {
+    TempDir dir;
+    ASSERT_TRUE(WriteFile(dir / "doc.xml", "old"));
+    ASSERT_EQ(link((dir / "doc.xml").c_str(), (dir / "other-name").c_str()), 0);
+    const ino_t inode = Inode(dir / "doc.xml");
+    ASSERT_TRUE(WriteDocument(dir / "doc.xml", "new"));
+    std::string text;
+    ReadFile(dir / "other-name", &text);
+    EXPECT_EQ(text, "new");  // every name sees the one file
+    EXPECT_EQ(Inode(dir / "doc.xml"), inode);
+
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to give a file another owner";
+    ASSERT_TRUE(WriteFile(dir / "theirs.xml", "old"));
+    ASSERT_EQ(chown((dir / "theirs.xml").c_str(), 65534, 65534), 0);
+    ASSERT_TRUE(WriteDocument(dir / "theirs.xml", "new"));
+    ReadFile(dir / "theirs.xml", &text);
+    EXPECT_EQ(text, "new");
+    struct stat info;
+    ASSERT_EQ(stat((dir / "theirs.xml").c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, 65534u);  // the owner stays
+    EXPECT_EQ(info.st_gid, 65534u);
+    EXPECT_EQ(ListFolder(dir.path()).size(), 3u);  // no temporary file left
+}
+
+// The temporary name beside a path adds 9 bytes (".", ".XXXXXX" and the NUL). For the longest path
+// where that still fits, the rename is used (a new inode); one byte longer, the file is written in
+// place, and a new file there gets the mode the umask gives.
+TEST(Destination, LongestPathThatFitsATemporaryName) {
+    TempDir dir;
+    std::string folder = dir.path();
+    const size_t longest = kDestinationPathSize - 9;
+    while (folder.size() + 1 + 200 + 1 + 20 < longest) {
+        folder += "/" + std::string(200, 'd');
+        ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    }
+    const std::string fits = folder + "/" + std::string(longest - folder.size() - 1, 'f');
+    const std::string over = fits + "g";
+    ASSERT_EQ(fits.size(), longest);
+    for (const std::string &path : {fits, over}) {
+        ASSERT_TRUE(WriteFile(path, "old"));
+        const ino_t inode = Inode(path);
+        ASSERT_TRUE(WriteDocument(path, "new")) << path.size();
+        std::string text;
+        ReadFile(path, &text);
+        EXPECT_EQ(text, "new") << path.size();
+        EXPECT_EQ(Inode(path) != inode, path == fits) << path.size() << " bytes: renamed or in place";
+        ASSERT_EQ(unlink(path.c_str()), 0);
+    }
+    const mode_t old = umask(077);
+    ASSERT_TRUE(WriteDocument(over, "new"));
+    umask(old);
+    struct stat info;
+    ASSERT_EQ(stat(over.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_EQ(ListFolder(folder).size(), 1u);  // no temporary file left
+}
+
+TEST(Destination, RefusedOpenReadsNothingOfTheMachine) {
+    memset(&gStore, 'Q', sizeof gStore);
+    char program[] = "machineinfo", name[] = "/nonexistent-folder/doc.xml";
+    char *argv[] = {program, name, nullptr};
+    EXPECT_EQ(WriteReport(2, argv), 2);
+    const char *bytes = reinterpret_cast<const char *>(&gStore);
+    EXPECT_EQ(std::string(bytes, sizeof gStore), std::string(sizeof gStore, 'Q')) << "the capture pass ran";
+    memset(&gStore, 0, sizeof gStore);
 }
 
 TEST(Destination, DevicesAreWrittenInPlace) {
