@@ -77,6 +77,14 @@ TEST_F(HelpersTest, BundleVersionTable) {
         {"1.2.3.4.5.6.7.8.9.10", 0},
         {"12345678901234567890", 0},
         {"1.2.3.4.5.6.7.8.9.1", 0x01020304},  // 19 bytes: still fits
+        {"3.1.4", 0x03010400},
+        {"1.2b3", 0x01020000},     // a stage and a non-release build number end the numbers
+        {"2.0.1d17", 0x02000100},  // a development build
+        {"4.5a1", 0x04050000},
+        {"10.0fc2", 0x0A000000},
+        {"0.0.0.1", 0x00000001},
+        {"255.255.255.255", 0xFFFFFFFF},
+        {"256", 0},  // a number one past 8 bits carries out of the top field
     };
     int n = 0;
     for (const auto &c : cases) {
@@ -308,6 +316,19 @@ TEST_F(HelpersTest, WritesAndTheirCodes) {
     CFPropertyListRef back = CreatePropertyListFromPath(out.c_str(), 0);
     EXPECT_TRUE(CFEqual(back, plist));
     if (back != nullptr) CFRelease(back);
+
+    // A one-byte path, relative to the working folder, is a path like any other.
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    ASSERT_EQ(chdir(dir_.path().c_str()), 0);
+    EXPECT_EQ(WritePropertyListToPath(plist, reinterpret_cast<const UInt8 *>("p"), 1), kIOReturnSuccess);
+    CFPropertyListRef shortBack = CreatePropertyListFromPath("p", 0);
+    EXPECT_TRUE(shortBack != nullptr && CFEqual(shortBack, plist));
+    if (shortBack != nullptr) CFRelease(shortBack);
+    CFDataRef shortData = CreateDataFromPath("p", nullptr);
+    EXPECT_NE(shortData, nullptr);
+    if (shortData != nullptr) CFRelease(shortData);
+    ASSERT_EQ(chdir(cwd), 0);
 
     const UInt8 *bytes = reinterpret_cast<const UInt8 *>(out.data());
     EXPECT_EQ(WritePropertyListToPath(plist, bytes, 0), static_cast<IOReturn>(0xe00002c2));

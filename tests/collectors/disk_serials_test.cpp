@@ -67,6 +67,7 @@ TEST_F(DiskSerialsTest, RegistryCases) {
          {}},
         {"long serial escaped and cut on an entity", {Ahci(longSerial)}, 4, 1, {std::string(60, 'L')}},
         {"escaped serial", {Ahci("<disk & \"one\">")}, 4, 1, {"&lt;disk &amp; &quot;one&quot;&gt;"}},
+        {"511 bytes converted whole", {Ahci(std::string(509, ' ') + "AB")}, 4, 1, {"AB"}},
         {"NVMe devices last", {NVMe("nv-1"), Ata("ata-1"), Ahci("ahci-1")}, 4, 3, {"ahci-1", "ata-1", "nv-1"}},
         {"slots run out across passes",
          {NVMe(" nv-1 "), NVMe("nv-2"), Ata("ata-1"), Ahci("ahci-1"), Ahci("ahci-2")},

@@ -33,9 +33,10 @@ class Records {
         if (!address.empty()) memcpy(&sdl[8 + nlen], address.data(), address.size());
         return Add(name, sdl);
     }
-    Records &Inet(const std::string &name, unsigned char a, unsigned char b, unsigned char c, unsigned char d) {
+    Records &Inet(const std::string &name, unsigned char a, unsigned char b, unsigned char c, unsigned char d,
+                  unsigned char length = 16) {
         std::vector<unsigned char> sin(16, 0);
-        sin[0] = 16, sin[1] = 2, sin[4] = a, sin[5] = b, sin[6] = c, sin[7] = d;
+        sin[0] = length, sin[1] = 2, sin[4] = a, sin[5] = b, sin[6] = c, sin[7] = d;
         return Add(name, sin);
     }
     Records &Inet6(const std::string &name) {
@@ -61,7 +62,7 @@ class Records {
   private:
     Records &Add(const std::string &name, std::vector<unsigned char> address, bool pad = true) {
         std::vector<unsigned char> record(16, 0);
-        memcpy(record.data(), name.data(), std::min<size_t>(name.size(), 15));
+        memcpy(record.data(), name.data(), std::min<size_t>(name.size(), 16));  // 16: no NUL left
         if (pad && address.size() < 16) address.resize(16, 0);
         record.insert(record.end(), address.begin(), address.end());
         bytes_.insert(bytes_.end(), record.begin(), record.end());
@@ -153,6 +154,10 @@ TEST(WalkInterfaceRecords, Cases) {
          Records().Link("en0", kMac1, 14),
          0,
          {{"en0", "001b638445e6", "0.0.0.0"}}},
+        {"an IPv4 address length of 8 is the least that counts",
+         Records().Link("en0", kMac1).Inet("en0", 10, 0, 0, 8, 8).Inet("en0", 10, 0, 0, 7, 7),
+         0,
+         {{"en0", "001b638445e6", "10.0.0.8"}}},
         {"nothing at all", Records(), -1, {}},
     };
     for (const auto &c : cases) {
@@ -167,6 +172,32 @@ TEST(WalkInterfaceRecords, Cases) {
             EXPECT_EQ(Hex(table[r].linkAddress), expected.mac) << c.what << " row " << r;
             EXPECT_EQ(Dotted(table[r].ipv4Address), expected.ip) << c.what << " row " << r;
         }
+    }
+}
+
+// Names fill all 16 bytes of the record, with no NUL: the escaped name keeps 15 bytes, whole
+// characters only, and nothing is written past the record (the next one is a guard).
+TEST(WalkInterfaceRecords, NameCutsStayInTheRecord) {
+    const std::string euro = "\xE2\x82\xAC", smile = "\xF0\x9F\x98\x80";
+    const std::pair<std::string, std::string> cases[] = {
+        {std::string(16, 'n'), std::string(15, 'n')},
+        {std::string(11, 'n') + euro + "xx", std::string(11, 'n') + euro + "x"},
+        {std::string(12, 'n') + euro + "x", std::string(12, 'n') + euro},
+        {std::string(13, 'n') + euro, std::string(13, 'n')},
+        {std::string(10, 'n') + smile + "xx", std::string(10, 'n') + smile + "x"},
+        {std::string(11, 'n') + smile + "x", std::string(11, 'n') + smile},
+        {std::string(12, 'n') + smile, std::string(12, 'n')},
+        {std::string(14, 'n') + "&x", std::string(14, 'n')},
+    };
+    for (const auto &c : cases) {
+        const std::vector<unsigned char> bytes = Records().Link(c.first, kMac1).bytes();
+        InterfaceRecord table[2];
+        memset(table, 0xAB, sizeof table);
+        EXPECT_EQ(WalkInterfaceRecords(bytes.data(), static_cast<int32_t>(bytes.size()), table, 1), 0);
+        EXPECT_EQ(std::string(table[0].name), c.second) << c.first;
+        const std::vector<unsigned char> guard(reinterpret_cast<unsigned char *>(&table[1]),
+                                               reinterpret_cast<unsigned char *>(&table[2]));
+        EXPECT_EQ(guard, std::vector<unsigned char>(sizeof table[1], 0xAB)) << c.first << ": wrote past the record";
     }
 }
 

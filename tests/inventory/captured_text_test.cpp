@@ -85,6 +85,11 @@ TEST(EscapeCopy, EntitiesControlsAndUtf8) {
         {"toohigh\xF4\x90\x80\x80", "toohigh????"},
         {"nonchar\xEF\xBF\xBE|\xEF\xBF\xBF", "nonchar?|?"},
         {"lone\x80", "lone?"},
+        // The smallest code point of each length passes; the largest overlong form of each length
+        // does not. Either side of the surrogates and the top of the range pass.
+        {"\xC2\x80|\xE0\xA0\x80|\xF0\x90\x80\x80", "\xC2\x80|\xE0\xA0\x80|\xF0\x90\x80\x80"},
+        {"\xC1\xBF|\xE0\x9F\xBF|\xF0\x8F\xBF\xBF", "??|???|????"},
+        {"\xED\x9F\xBF|\xED\xBF\xBF|\xEE\x80\x80|\xF4\x8F\xBF\xBF", "\xED\x9F\xBF|???|\xEE\x80\x80|\xF4\x8F\xBF\xBF"},
     };
     for (const auto &c : cases) EXPECT_EQ(Escape(c.in), c.out) << c.in;
 }
@@ -126,6 +131,29 @@ TEST(EscapeCopy, CutsNeverSplitAnEntityOrCharacter) {
             else if (c >= 0xC0)
                 next = 2;
             EXPECT_GT(cut.size() + next, capacity - 1) << capacity;
+        }
+    }
+}
+
+// A 3- or 4-byte character whose last byte lands one before, on, or one past the last byte a cut
+// keeps: kept whole in the first two, dropped whole in the third. The 63-byte text cut and the
+// 15-byte interface name cut are EscapeCopy's capacities; the 9-byte asset cut is CutEscaped's.
+TEST(EscapeCopy, MultiByteCharactersAtEveryCut) {
+    for (const std::string ch : {"\xE2\x82\xAC", "\xF0\x9F\x98\x80"}) {
+        for (const size_t keep : {63, 15, 9}) {
+            for (const size_t end : {keep - 1, keep, keep + 1}) {
+                const std::string prefix(end - ch.size(), 'p');
+                const std::string expected = end <= keep ? prefix + ch : prefix;
+                if (keep == 9) {
+                    char buf[32];
+                    strcpy(buf, (prefix + ch).c_str());
+                    CutEscaped(buf, keep);
+                    EXPECT_EQ(std::string(buf), expected) << ch.size() << "-byte character ending at " << end;
+                } else {
+                    EXPECT_EQ(Escape(prefix + ch, keep + 1), expected)
+                        << ch.size() << "-byte character ending at " << end << " of " << keep;
+                }
+            }
         }
     }
 }
