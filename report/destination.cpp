@@ -102,7 +102,12 @@ bool IsOwnSingleFile(const struct stat &info) {
 
 bool OpenDestination(Destination *destination, const char *name) {
     if (destination == NULL) return false;
-    memset(destination, 0, sizeof *destination);
+    // The two path buffers are only ever read as NUL-terminated texts: no need to clear them whole.
+    destination->stream = NULL;
+    destination->toStandardOutput = false;
+    destination->replaceByRename = false;
+    destination->finalPath[0] = '\0';
+    destination->tempPath[0] = '\0';
     if (name != NULL && name[0] == '-') {
         destination->toStandardOutput = true;
         destination->stream = stdout;

@@ -12,6 +12,7 @@ namespace standin {
 
 bool DecodeUtf8(const char *bytes, size_t length, bool lossy, std::u16string *out) {
     const auto *s = reinterpret_cast<const unsigned char *>(bytes);
+    out->reserve(out->size() + length);  // never more units than bytes
     size_t i = 0;
     while (i < length) {
         unsigned char lead = s[i];
@@ -147,7 +148,12 @@ std::string Utf8Of(CFStringRef string) {
     const __CFString *s = As<__CFString>(string, kTypeString);
     if (s == nullptr) return out;
     const CFIndex end = static_cast<CFIndex>(s->units.size());
+    out.reserve(s->units.size());
     for (CFIndex i = 0; i < end;) {
+        if (s->units[i] < 0x80) {  // ASCII, the common case
+            out.push_back(static_cast<char>(s->units[i++]));
+            continue;
+        }
         Char ch = CharAt(s->units, i, end);
         if (!ch.valid) ch = {0xFFFD, 1, true};
         UInt8 buf[4];
@@ -172,6 +178,7 @@ CFTypeID CFStringGetTypeID(void) { return standin::kTypeString; }
 
 CFStringRef __CFStringMakeConstantString(const char *cStr) {
     // Constants are interned by their text, as the compiler does on macOS, and live for the process.
+    // The CFSTR macro keeps the result per use site, so this runs once for each.
     static std::mutex mutex;
     static auto *table = new std::unordered_map<std::string, CFStringRef>();
     if (cStr == nullptr) return nullptr;
@@ -185,7 +192,6 @@ CFStringRef __CFStringMakeConstantString(const char *cStr) {
     table->emplace(cStr, string);
     return string;
 }
-
 CFStringRef CFStringCreateWithBytes(CFAllocatorRef, const UInt8 *bytes, CFIndex numBytes, CFStringEncoding encoding,
                                     Boolean) {
     if ((bytes == nullptr && numBytes != 0) || numBytes < 0) return nullptr;

@@ -97,12 +97,13 @@ bool IsNVMeName(const std::string &name) { return name.compare(0, 4, "nvme") == 
 
 // One service per whole disk, in name order: NVMe disks as NVMe block storage devices whose serial
 // sits in their "Device Characteristics" dictionary, every other disk as an AHCI disk driver.
-ServiceList LoadDisks(const std::string &root, bool nvme) {
+ServiceList LoadDisks(const std::string &root) {
     std::vector<std::string> names = FolderEntries(root + "sys/block");
     std::sort(names.begin(), names.end());  // byte-wise
     ServiceList services;
     for (const auto &name : names) {
-        if (!IsWholeDiskName(name) || IsNVMeName(name) != nvme) continue;
+        if (!IsWholeDiskName(name)) continue;
+        const bool nvme = IsNVMeName(name);
         auto service = std::make_shared<RegistryService>();
         service->className = nvme ? kNVMeClass : kAhciClass;
         const std::string serial = DiskSerial(root, name);
@@ -140,11 +141,19 @@ std::string ReadLiveComputerMake(const std::string &root) {
     return comma == std::string::npos ? std::string() : first.substr(0, comma);
 }
 
-ServiceList LoadLiveServices(const std::string &root, const std::string &className) {
+ServiceList LoadLiveServices(const std::string &root, const std::string &className, std::set<std::string> *loaded) {
     const std::string base = WithTrailingSlash(root);
-    if (className == "IOPlatformExpertDevice") return LoadPlatformExpert(base);
-    if (className == kAhciClass) return LoadDisks(base, /* nvme */ false);
-    if (className == kNVMeClass) return LoadDisks(base, /* nvme */ true);
+    if (className == "IOPlatformExpertDevice") {
+        loaded->insert(className);
+        return LoadPlatformExpert(base);
+    }
+    if (className == kAhciClass || className == kNVMeClass) {
+        // Both disk classes come from one walk of /sys/block.
+        loaded->insert(kAhciClass);
+        loaded->insert(kNVMeClass);
+        return LoadDisks(base);
+    }
+    loaded->insert(className);
     return {};
 }
 

@@ -68,8 +68,8 @@ io_object_t NewHandle(State &state, Handle handle) {
 
 // The services of one class, in registry order; the live machine's are read on first use.
 ServiceList Match(State &state, const std::string &className) {
-    if (!state.installed && state.loadedClasses.insert(className).second) {
-        ServiceList loaded = LoadLiveServices(state.root, className);
+    if (!state.installed && state.loadedClasses.count(className) == 0) {
+        ServiceList loaded = LoadLiveServices(state.root, className, &state.loadedClasses);
         state.services.insert(state.services.end(), loaded.begin(), loaded.end());
     }
     ServiceList matches;

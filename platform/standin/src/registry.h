@@ -5,6 +5,7 @@
 #include "cf_object.h"
 
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -25,9 +26,10 @@ struct RegistryService {
 
 using ServiceList = std::vector<std::shared_ptr<RegistryService>>;
 
-// The live machine's services of one class, read below root. Classes the machine has no source for
-// give an empty list.
-ServiceList LoadLiveServices(const std::string &root, const std::string &className);
+// The live machine's services of className, read below root, with those of the classes that come
+// from the same source (the disk classes share one); every class loaded is added to loaded. Classes
+// the machine has no source for give an empty list.
+ServiceList LoadLiveServices(const std::string &root, const std::string &className, std::set<std::string> *loaded);
 
 // The root folder the live registry reads below ("/" unless a test chose another).
 std::string LiveRegistryRoot();

@@ -23,7 +23,16 @@ typedef enum {
 
 /* Returns a constant string that lives as long as the process; never released. */
 CF_EXPORT CFStringRef __CFStringMakeConstantString(const char *cStr);
+#ifdef __cplusplus
+/* Each use site looks its constant up once, as a compiled-in constant would cost nothing. */
+#define CFSTR(cStr)                                                                   \
+    ([]() -> CFStringRef {                                                            \
+        static const CFStringRef constant = __CFStringMakeConstantString("" cStr ""); \
+        return constant;                                                              \
+    }())
+#else
 #define CFSTR(cStr) __CFStringMakeConstantString("" cStr "")
+#endif
 
 CF_EXPORT CFTypeID CFStringGetTypeID(void);
 /* Create: the caller releases the result. NULL when cStr is not valid in the encoding. */
