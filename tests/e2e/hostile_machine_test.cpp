@@ -156,4 +156,38 @@ ls -a "$1"
     EXPECT_EQ(r.stdOut.find(".inventory.xml."), std::string::npos) << "a temporary file was left: " << r.stdOut;
 }
 
+// The static executable needs nothing from the root file system: in a root that holds only the
+// executable, /proc, /sys (and the udev database where the host has one), it writes the host's
+// document, the computer name aside (the pretty name lives in /etc).
+TEST(HostileMachine, EmptyRootGivesTheHostDocument) {
+    if (!MACHINEINFO_STATIC_BUILD) GTEST_SKIP() << "the tool is linked dynamically in this build";
+    REQUIRE_NAMESPACES("-m");
+    TempDir dir;
+    const std::string script = R"(
+set -e
+mkdir "$1/proc" "$1/sys"
+cp "$0" "$1/machineinfo"
+mount -t proc proc "$1/proc"
+mount --rbind /sys "$1/sys"
+if [ -d /run/udev/data ]; then mkdir -p "$1/run/udev/data"; mount --bind /run/udev/data "$1/run/udev/data"; fi
+exec chroot "$1" /machineinfo -
+)";
+    RunResult inRoot =
+        testutil::Run({"/usr/bin/unshare", "-m", "/bin/sh", "-c", script, MACHINEINFO_BINARY, dir.path()});
+    ExpectValidDocument(inRoot);
+    RunResult host = testutil::Run({MACHINEINFO_BINARY, "-"});
+    const std::regex name("<QX:setting name=\"ComputerName\" value=\"[^\"]*\" />");
+    EXPECT_EQ(std::regex_replace(inRoot.stdOut, name, ""), std::regex_replace(host.stdOut, name, ""));
+
+    // A dynamically linked build of the same sources cannot even start there.
+    const std::string dynamic = std::string(R"(
+mkdir "$1/proc" && cp "$0" "$1/machineinfo" && exec chroot "$1" /machineinfo -
+)");
+    TempDir other;
+    RunResult twin =
+        testutil::Run({"/usr/bin/unshare", "-m", "/bin/sh", "-c", dynamic, MACHINEINFO_DYNAMIC_BINARY, other.path()});
+    EXPECT_NE(twin.status, 0);
+    EXPECT_EQ(twin.stdOut, "");
+}
+
 }  // namespace
