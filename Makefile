@@ -42,9 +42,13 @@ fuzz: deps
 bench: build
 	@./bench/run $(BUILD_DIR)
 
+# The Debian package, an RPM and a tarball; lintian must find nothing to report on the Debian one.
 package: build
-	@./scripts/install-deps dpkg-dev file
-	@cd $(BUILD_DIR) && cpack -G DEB >&2 && ls -1 $(CURDIR)/$(BUILD_DIR)/*.deb
+	@./scripts/install-deps dpkg-dev file rpm lintian
+	@cd $(BUILD_DIR) && cpack >&2
+	@lintian --fail-on error,warning $(BUILD_DIR)/machineinfo_*.deb >&2
+	@ls -1 $(CURDIR)/$(BUILD_DIR)/machineinfo*.deb $(CURDIR)/$(BUILD_DIR)/machineinfo*.rpm \
+		$(CURDIR)/$(BUILD_DIR)/machineinfo-*.tar.gz
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
