@@ -8,7 +8,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 FUZZ_SECONDS ?= 60
 FUZZ_PACKAGES = clang libclang-rt-14-dev
 
-.PHONY: all deps configure build run test test-sanitize fuzz bench package format clean
+.PHONY: all deps configure build run test test-sanitize test-fleet fuzz bench package format clean
 
 all: build
 
@@ -31,6 +31,11 @@ test-sanitize: deps
 	@cmake -S . -B $(BUILD_DIR)-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMACHINEINFO_SANITIZE=ON >&2
 	@cmake --build $(BUILD_DIR)-sanitize -j $(JOBS) >&2
 	@cd $(BUILD_DIR)-sanitize && ctest --output-on-failure -j $(JOBS)
+
+# The Ansible fleet playbook against two local hosts (kept out of `make test`: it needs ansible-core).
+test-fleet: build
+	@./scripts/install-deps ansible-core xsltproc
+	@./tests/fleet/run $(BUILD_DIR)
 
 fuzz: deps
 	@./scripts/install-deps $(FUZZ_PACKAGES)
