@@ -190,4 +190,52 @@ mkdir "$1/proc" && cp "$0" "$1/machineinfo" && exec chroot "$1" /machineinfo -
     EXPECT_EQ(twin.stdOut, "");
 }
 
+// The shipped service's limits, as far as a machine without systemd running allows: root with every
+// capability dropped and no new privileges, in a mount namespace where all but /tmp is read-only.
+// The document at the default path is the one an unrestricted run writes.
+TEST(HostileMachine, ServiceLimitsGiveTheSameDocument) {
+    REQUIRE_NAMESPACES("-m");
+    const std::string script = R"(
+set -e
+mount --make-rprivate /
+mount --bind /tmp /tmp
+awk '{ print $5 }' /proc/self/mountinfo | sort -u | while read -r point; do
+  case "$point" in /tmp|/tmp/*|/proc|/proc/*|/dev|/dev/*) continue ;; esac
+  mount -o remount,bind,ro "$point" 2>/dev/null || true
+done
+if touch /etc/.machineinfo-probe 2>/dev/null; then rm -f /etc/.machineinfo-probe; exit 71; fi
+setpriv --no-new-privs --inh-caps=-all --ambient-caps=-all --bounding-set=-all -- "$0"
+echo "status=$?"
+cat /tmp/inventory.xml
+)";
+    unlink("/tmp/inventory.xml");
+    RunResult restricted = testutil::Run({"/usr/bin/unshare", "-m", "/bin/sh", "-c", script, MACHINEINFO_BINARY});
+    unlink("/tmp/inventory.xml");
+    ASSERT_EQ(restricted.status, 0) << restricted.stdErr;
+    RunResult free = testutil::Run({MACHINEINFO_BINARY, "-"});
+    EXPECT_EQ(restricted.stdOut, "status=0\n" + free.stdOut);
+}
+
+// The shipped unit passes systemd's own checks: no errors, and an exposure of 2.0 or less.
+TEST(HostileMachine, ServiceUnitIsHardened) {
+    if (access("/usr/bin/systemd-analyze", X_OK) != 0) GTEST_SKIP() << "needs systemd-analyze";
+    RunResult security = testutil::Run(
+        {"/usr/bin/systemd-analyze", "security", "--offline=true", "--no-pager", MACHINEINFO_SERVICE_UNIT});
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(security.stdOut, m, std::regex("Overall exposure level for [^:]+: ([0-9.]+)")))
+        << security.stdOut << security.stdErr;
+    EXPECT_LE(std::stod(m[1].str()), 2.0) << security.stdOut;
+
+    // verify wants the executable where the unit names it; this copy points at the built one.
+    TempDir dir;
+    std::string unit;
+    ASSERT_TRUE(testutil::ReadFile(MACHINEINFO_SERVICE_UNIT, &unit));
+    unit = std::regex_replace(unit, std::regex("ExecStart=/usr/bin/machineinfo"),
+                              std::string("ExecStart=") + MACHINEINFO_BINARY);
+    ASSERT_TRUE(testutil::WriteFile(dir / "machineinfo.service", unit));
+    RunResult verify = testutil::Run({"/usr/bin/systemd-analyze", "verify", "--man=no", dir / "machineinfo.service"});
+    EXPECT_EQ(verify.status, 0) << verify.stdErr;
+    EXPECT_EQ(verify.stdErr, "");
+}
+
 }  // namespace
