@@ -192,6 +192,7 @@ CFStringRef __CFStringMakeConstantString(const char *cStr) {
     table->emplace(cStr, string);
     return string;
 }
+
 CFStringRef CFStringCreateWithBytes(CFAllocatorRef, const UInt8 *bytes, CFIndex numBytes, CFStringEncoding encoding,
                                     Boolean) {
     if ((bytes == nullptr && numBytes != 0) || numBytes < 0) return nullptr;
