@@ -18,6 +18,10 @@ class RegistryTest : public ::testing::Test {
             {"AppleAHCIDiskDriver", {{"Serial Number", Property::String("first")}}},
             {"Other", {}},
             {"AppleAHCIDiskDriver", {{"Serial Number", Property::String("second")}}},
+            {"IONVMeBlockStorageDevice", {{"Serial Number", Property::String("nvme")}}},
+            {"IOEmbeddedNVMeBlockDevice",
+             {{"Serial Number", Property::String("embedded")}},
+             {"IONVMeBlockStorageDevice", "IOBlockStorageDevice", "IOService"}},
         });
         objects_ = standin::LiveObjectCount();
     }
@@ -52,6 +56,31 @@ TEST_F(RegistryTest, IteratesOneClassInRegistryOrder) {
     EXPECT_EQ(IOIteratorNext(it), 0u);
     EXPECT_EQ(IOObjectRelease(it), KERN_SUCCESS);
     EXPECT_NE(IOObjectRelease(it), KERN_SUCCESS);  // already released
+}
+
+// A lookup finds a class's subclasses too, as I/O Kit does, in registry order.
+TEST_F(RegistryTest, SuperclassesMatch) {
+    const std::pair<const char *, const char *> cases[] = {
+        {"IONVMeBlockStorageDevice", "nvme;embedded;"},
+        {"IOBlockStorageDevice", "embedded;"},
+        {"IOEmbeddedNVMeBlockDevice", "embedded;"},
+        {"IOService", "embedded;"},
+        {"IOBlockStorage", ""},
+    };
+    for (const auto &c : cases) {
+        io_iterator_t it = 0;
+        ASSERT_EQ(IOServiceGetMatchingServices(0, IOServiceMatching(c.first), &it), KERN_SUCCESS);
+        std::string seen;
+        while (io_service_t s = IOIteratorNext(it)) {
+            seen += SerialOf(s) + ";";
+            IOObjectRelease(s);
+        }
+        IOObjectRelease(it);
+        EXPECT_EQ(seen, c.second) << c.first;
+    }
+    io_service_t first = IOServiceGetMatchingService(0, IOServiceMatching("IOBlockStorageDevice"));
+    EXPECT_EQ(SerialOf(first), "embedded");
+    IOObjectRelease(first);
 }
 
 TEST_F(RegistryTest, FirstMatchAndMissingProperties) {

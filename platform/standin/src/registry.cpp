@@ -5,6 +5,7 @@
 #include <IOKit/IOKitLib.h>
 #include <mach/mach.h>
 
+#include <algorithm>
 #include <map>
 #include <mutex>
 #include <set>
@@ -27,6 +28,10 @@ void RegistryService::Add(CFStringRef key, CFTypeRef value) {
         return;
     }
     properties.emplace_back(key, value);
+}
+
+bool RegistryService::IsKindOf(const std::string &name) const {
+    return className == name || std::find(superclasses.begin(), superclasses.end(), name) != superclasses.end();
 }
 
 namespace {
@@ -66,7 +71,8 @@ io_object_t NewHandle(State &state, Handle handle) {
     return id;
 }
 
-// The services of one class, in registry order; the live machine's are read on first use.
+// The services of one class or its subclasses, in registry order; the live machine's are read on
+// first use.
 ServiceList Match(State &state, const std::string &className) {
     if (!state.installed && state.loadedClasses.count(className) == 0) {
         ServiceList loaded = LoadLiveServices(state.root, className, &state.loadedClasses);
@@ -74,7 +80,7 @@ ServiceList Match(State &state, const std::string &className) {
     }
     ServiceList matches;
     for (const auto &service : state.services) {
-        if (service->className == className) matches.push_back(service);
+        if (service->IsKindOf(className)) matches.push_back(service);
     }
     return matches;
 }
@@ -128,6 +134,7 @@ void InstallRegistry(const std::vector<Service> &services) {
     for (const auto &described : services) {
         auto service = std::make_shared<RegistryService>();
         service->className = described.className;
+        service->superclasses = described.superclasses;
         for (const auto &property : described.properties) {
             service->Add(CFStringCreateWithCString(kCFAllocatorDefault, property.first.c_str(), kCFStringEncodingUTF8),
                          MakeProperty(property.second));

@@ -20,7 +20,11 @@ struct RegistryService {
     // Takes ownership of key and value.
     void Add(CFStringRef key, CFTypeRef value);
 
+    // True when className is this service's class or one of its superclasses, as I/O Kit matches.
+    bool IsKindOf(const std::string &name) const;
+
     std::string className;
+    std::vector<std::string> superclasses;                      // nearest first
     std::vector<std::pair<CFStringRef, CFTypeRef>> properties;  // owned
 };
 

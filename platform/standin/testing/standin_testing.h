@@ -37,11 +37,17 @@ struct Property {
 };
 
 struct Service {
+    Service(std::string name, std::vector<std::pair<std::string, Property>> props = {},
+            std::vector<std::string> supers = {})
+        : className(std::move(name)), properties(std::move(props)), superclasses(std::move(supers)) {}
+
     std::string className;
     std::vector<std::pair<std::string, Property>> properties;
+    std::vector<std::string> superclasses;  // nearest first; a lookup of any of them finds the service
 };
 
 // Replaces the registry with these services, in this order (the live machine is no longer read).
+// A lookup finds the services whose class or one of whose superclasses it names, in this order.
 void InstallRegistry(const std::vector<Service> &services);
 // Goes back to the live machine's registry, read below root ("/" normally).
 void UseLiveRegistry(const std::string &root = "/");
