@@ -1,5 +1,5 @@
 // Disk serial numbers from the I/O Kit registry: AHCI disk drivers first, then ATA device nubs, then
-// NVMe block storage devices.
+// NVMe block storage devices; the machine's own disks before those marked external.
 #pragma once
 
 #include <CoreFoundation/CoreFoundation.h>
@@ -8,8 +8,11 @@
 
 #include "inventory/store.h"
 
-// Clears count 64-byte slots and fills them in registry order with the serials found. Returns the
-// number filled (0 to count), or -1 when no master port can be obtained.
+// Clears count 64-byte slots and fills them with the serials found, in two rounds: first the disks
+// not marked "External" ("Physical Interconnect Location", in "Protocol Characteristics" for NVMe
+// devices), then the external ones, each round in class order and then registry order. ATAPI units
+// (optical drives) use no slot. Returns the number filled (0 to count), or -1 when no master port
+// can be obtained.
 int32_t CaptureDiskSerials(char (*slots)[kTextSize], int32_t count);
 
 // Reads the string property key of service into slot (64 bytes), escaped and trimmed. Returns true

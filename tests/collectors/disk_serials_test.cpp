@@ -1,4 +1,5 @@
-// Disk serial numbers from AHCI disk drivers and ATA device nubs, in registry order.
+// Disk serial numbers from AHCI disk drivers, ATA device nubs and NVMe devices: internal disks before
+// external ones, optical drives left out, subclasses found as I/O Kit finds them.
 #include "collectors/disk_serials.h"
 
 #include <string.h>
@@ -15,14 +16,35 @@ namespace {
 using standin::Property;
 using standin::Service;
 
-Service Ahci(const std::string &serial) {
-    return {"AppleAHCIDiskDriver", {{"Serial Number", Property::String(serial)}}};
+// Disk services shaped as real Macs register them. A location or device type of "" is left out.
+Service Ahci(const std::string &serial, const std::string &location = "") {
+    Service service{"AppleAHCIDiskDriver", {{"Serial Number", Property::String(serial)}}};
+    if (!location.empty()) service.properties.push_back({"Physical Interconnect Location", Property::String(location)});
+    return service;
 }
-Service Ata(const std::string &serial) { return {"ATADeviceNub", {{"device serial", Property::String(serial)}}}; }
+Service Ata(const std::string &serial, const std::string &type = "") {
+    Service service{"ATADeviceNub", {{"device serial", Property::String(serial)}}};
+    if (!type.empty()) service.properties.push_back({"ata device type", Property::String(type)});
+    return service;
+}
 const char kNVMe[] = "IONVMeBlockStorageDevice";
 Service NVMeWith(Property characteristics) { return {kNVMe, {{"Device Characteristics", std::move(characteristics)}}}; }
-Service NVMe(const std::string &serial) {
-    return NVMeWith(Property::Dictionary({{"Serial Number", Property::String(serial)}}));
+Service NVMe(const std::string &serial, const std::string &location = "") {
+    Service service = NVMeWith(Property::Dictionary({{"Serial Number", Property::String(serial)}}));
+    if (!location.empty()) {
+        service.properties.push_back(
+            {"Protocol Characteristics",
+             Property::Dictionary({{"Physical Interconnect", Property::String("PCI-Express")},
+                                   {"Physical Interconnect Location", Property::String(location)}})});
+    }
+    return service;
+}
+// An Apple silicon Mac's internal SSD: a subclass of the NVMe class.
+Service EmbeddedNVMe(const std::string &serial) {
+    Service service = NVMe(serial, "Internal");
+    service.className = "IOEmbeddedNVMeBlockDevice";
+    service.superclasses = {kNVMe, "IOBlockStorageDevice", "IOService"};
+    return service;
 }
 
 struct DiskCase {
@@ -85,6 +107,65 @@ TEST_F(DiskSerialsTest, RegistryCases) {
          4,
          1,
          {"nv-&lt;&amp;&gt;"}},
+        {"MacBook: the DVD burner's ATAPI nub uses no slot",
+         {Ata("     WD-WCAVY3642202", "ata"), Ata("K0182D41330", "atapi")},
+         4,
+         1,
+         {"WD-WCAVY3642202"}},
+        {"PowerMac: a CD-RW listed first, its date no serial",
+         {Ata("2000/08/05", "atapi"), Ata("  5JT1XQ7M", "ata")},
+         4,
+         1,
+         {"5JT1XQ7M"}},
+        {"other device types, and a type that is no string, are read",
+         {Ata("upper", "ATAPI"),
+          Ata("none"),
+          {"ATADeviceNub",
+           {{"device serial", Property::String("data")}, {"ata device type", Property::Data("atapi")}}}},
+         4,
+         3,
+         {"upper", "none", "data"}},
+        {"Mac Pro: two external disks listed before the internal SSD",
+         {Ahci("S1FVNYADC08524      ", "External"), Ahci("WD-WMC4N0123456", "External"), Ahci("S2A4NX0H", "Internal")},
+         4,
+         3,
+         {"S2A4NX0H", "S1FVNYADC08524", "WD-WMC4N0123456"}},
+        {"Mac Pro: four external disks leave room for the internal one",
+         {Ahci("ext-1", "External"), Ahci("ext-2", "External"), Ahci("ext-3", "External"), Ahci("ext-4", "External"),
+          Ahci("S2A4NX0H", "Internal")},
+         4,
+         4,
+         {"S2A4NX0H", "ext-1", "ext-2", "ext-3"}},
+        {"iMac: internal AHCI and NVMe disks before an external one listed first",
+         {Ahci("WD-WX31A8765432", "External"), Ahci("     WD-WCAVY3642202", "Internal"),
+          NVMe("  C0793620CNGJ1234", "Internal")},
+         4,
+         3,
+         {"WD-WCAVY3642202", "C0793620CNGJ1234", "WD-WX31A8765432"}},
+        {"external NVMe, and places that are unmarked, not strings or in the wrong property",
+         {NVMe("nv-ext", "External"),
+          {"AppleAHCIDiskDriver",
+           {{"Serial Number", Property::String("ahci-data")},
+            {"Physical Interconnect Location", Property::Data("External")}}},
+          {"AppleAHCIDiskDriver",
+           {{"Serial Number", Property::String("ahci-nested")},
+            {"Protocol Characteristics",
+             Property::Dictionary({{"Physical Interconnect Location", Property::String("External")}})}}},
+          {kNVMe,
+           {{"Device Characteristics", Property::Dictionary({{"Serial Number", Property::String("nv-top")}})},
+            {"Physical Interconnect Location", Property::String("External")}}},
+          {kNVMe,
+           {{"Device Characteristics", Property::Dictionary({{"Serial Number", Property::String("nv-string")}})},
+            {"Protocol Characteristics", Property::String("External")}}},
+          Ahci("ahci-lower", "external")},
+         4,
+         4,
+         {"ahci-data", "ahci-nested", "ahci-lower", "nv-top"}},
+        {"Apple silicon: the embedded SSD through its superclass, before a Thunderbolt disk",
+         {NVMe("S4EWNX0R123456", "External"), EmbeddedNVMe("0ba0172ae1c1e42e")},
+         4,
+         2,
+         {"0ba0172ae1c1e42e", "S4EWNX0R123456"}},
         {"no disks", {}, 4, 0, {}},
         {"fewer slots asked for", {Ahci("a"), Ahci("b"), Ata("c")}, 2, 2, {"a", "b"}},
     };
