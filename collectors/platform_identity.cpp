@@ -77,6 +77,16 @@ void ParseSerialNumberData(const UInt8 *data, CFIndex length, char *asset, char 
     size_t n = strlen(text);
     while (n > 0 && IsTrailingJunk(text[n - 1])) text[--n] = '\0';
 
+    // Twelve-character serials keep their last four characters at offset 0 and the whole serial at
+    // offset 13: when the serial text already ends with the text at offset 0, it is the serial alone
+    // and there is no asset.
+    const size_t headLength = strlen(copy);
+    if (headLength <= n && memcmp(text + n - headLength, copy, headLength) == 0) {
+        EscapeCopy(serial, kTextSize, text);
+        free(copy);
+        return;
+    }
+
     EscapeCopy(asset, kTextSize, copy + (kAssetOffset < length ? kAssetOffset : length));
     CutEscaped(asset, kAssetMaxBytes);
     EscapeCopy(serial, kTextSize, text);

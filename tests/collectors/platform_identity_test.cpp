@@ -17,6 +17,8 @@ namespace {
 using standin::Property;
 
 std::string Bytes(const char *s, size_t n) { return std::string(s, n); }
+// text followed by NULs up to size bytes.
+std::string Padded(const std::string &text, size_t size) { return text + std::string(size - text.size(), '\0'); }
 
 struct IdentityCase {
     const char *what;
@@ -141,6 +143,14 @@ TEST(ParseSerialNumberData, LayoutCases) {
         {"only the last suffix byte matches", Layout("A", "C02QQZ"), "A", "C02QQZXYZ"},
         {"only the first suffix byte differs", Layout("A", "C02QYZ"), "A", "C02QYZXYZ"},
         {"all three suffix bytes match", Layout("A", "C02XYZ"), "A", "C02XYZ"},
+        // As Macs store them, padded with NULs to 43 bytes: 12-character serials keep four characters
+        // at offset 0, 11-character ones three, followed by the first eight or the whole serial.
+        {"12 characters: the whole serial at offset 13", Padded("LVDC", 13) + Padded("C02YRAHMLVDC", 30), "",
+         "C02YRAHMLVDC"},
+        {"12 characters, padded with blanks", Padded("LVDC", 13) + Padded("C02YRAHMLVDC  ", 30), "", "C02YRAHMLVDC"},
+        {"11 characters: the first eight at offset 13", Padded("YA4", 13) + Padded("YM8330AB", 30), "", "YM8330ABYA4"},
+        {"11 characters: the whole serial at offset 13", Padded("YA4", 13) + Padded("YM8330ABYA4", 30), "",
+         "YM8330ABYA4"},
         {"asset: a 3-byte character ending before the cut", Layout("ABCDE" + euro, "S"), "ABCDE" + euro, "SXYZ"},
         {"asset: a 3-byte character ending on the cut", Layout("ABCDEF" + euro, "S"), "ABCDEF" + euro, "SXYZ"},
         {"asset: a 3-byte character ending past the cut", Layout("ABCDEFG" + euro, "S"), "ABCDEFG", "SXYZ"},
