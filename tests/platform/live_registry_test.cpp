@@ -148,28 +148,45 @@ TEST_F(LiveRegistryTest, NVMeDisksFillTheSlotsLeft) {
     EXPECT_STREQ(slots[3], "NV-2");
 }
 
-struct MakeCase {
+struct IdentityCase {
     const char *what;
     std::vector<std::pair<std::string, std::string>> files;
     std::string make;  // as the report shows it
+    std::string serial;
 };
 
-TEST_F(LiveRegistryTest, ComputerMakeFromDmiOrDeviceTree) {
+TEST_F(LiveRegistryTest, MakeAndSerialFromDmiOrDeviceTree) {
     const std::string tree = "sys/firmware/devicetree/base/compatible";
     const std::string vendor = "sys/class/dmi/id/sys_vendor";
+    const std::string treeSerial = "sys/firmware/devicetree/base/serial-number";
+    const std::string dmiSerial = "sys/class/dmi/id/product_serial";
     const std::string longVendor = std::string(60, 'V') + "&x";
-    const MakeCase cases[] = {
+    const IdentityCase cases[] = {
         {"specials, controls and blanks",
          {{vendor, "  Dell <Inc> & \"Sons\"\t \n"}},
-         "Dell &lt;Inc&gt; &amp; &quot;Sons&quot;"},
+         "Dell &lt;Inc&gt; &amp; &quot;Sons&quot;",
+         ""},
         {"DMI decides over the device tree",
-         {{vendor, "LENOVO\n"}, {tree, std::string("raspberrypi,4-model-b\0", 22)}},
-         "LENOVO"},
-        {"blank vendor", {{vendor, "   \n"}, {tree, std::string("raspberrypi,4-model-b\0", 22)}}, ""},
-        {"cut before an entity that does not fit", {{vendor, longVendor + "\n"}}, std::string(60, 'V')},
-        {"device tree", {{tree, std::string("raspberrypi,4-model-b\0brcm,bcm2711\0", 35)}}, "raspberrypi"},
-        {"device tree entry without a vendor", {{tree, std::string("generic\0acme,board\0", 20)}}, ""},
-        {"neither", {}, ""},
+         {{vendor, "LENOVO\n"},
+          {tree, std::string("raspberrypi,4-model-b\0", 22)},
+          {dmiSerial, "PF3ABC12\n"},
+          {treeSerial, std::string("10000000abcdef12\0", 17)}},
+         "LENOVO",
+         "PF3ABC12"},
+        {"blank vendor", {{vendor, "   \n"}, {tree, std::string("raspberrypi,4-model-b\0", 22)}}, "", ""},
+        {"cut before an entity that does not fit", {{vendor, longVendor + "\n"}}, std::string(60, 'V'), ""},
+        {"device tree",
+         {{tree, std::string("raspberrypi,4-model-b\0brcm,bcm2711\0", 35)},
+          {treeSerial, std::string("10000000abcdef12\0", 17)}},
+         "raspberrypi",
+         "10000000abcdef12"},
+        {"device tree serial where the DMI one is empty", {{dmiSerial, "\n"}, {treeSerial, "SN-1"}}, "", "SN-1"},
+        {"device tree serial escaped, trimmed, cut to 33 bytes, ended by its NUL",
+         {{treeSerial, std::string("  <a&b>\t") + std::string(40, 's') + std::string("\0junk", 5)}},
+         "",
+         "&lt;a&amp;b&gt; " + std::string(25, 's')},
+        {"device tree entry without a vendor", {{tree, std::string("generic\0acme,board\0", 20)}}, "", ""},
+        {"neither", {}, "", ""},
     };
     for (const auto &c : cases) {
         TempDir root;
@@ -178,6 +195,8 @@ TEST_F(LiveRegistryTest, ComputerMakeFromDmiOrDeviceTree) {
         RunCapturePass();
         EXPECT_STREQ(SettingValue(0), c.make.c_str()) << c.what;
         EXPECT_STREQ(SettingValue(3), c.make.c_str()) << c.what;
+        EXPECT_STREQ(SettingValue(2), c.serial.c_str()) << c.what;
+        EXPECT_STREQ(SettingValue(5), c.serial.c_str()) << c.what;
     }
 }
 

@@ -35,10 +35,13 @@ ServiceList LoadPlatformExpert(const std::string &root) {
     } else if (ReadFileBytes(root + "sys/firmware/devicetree/base/model", &text)) {
         service->Add(CFSTR("model"), DataFromBytes(text));  // already NUL-terminated
     }
-    if (ReadFileBytes(root + "sys/class/dmi/id/product_serial", &text)) {
-        text = WithoutTrailingNewline(text);
-        if (!text.empty()) service->Add(CFSTR("IOPlatformSerialNumber"), NewStringLossy(text));
+    // The DMI serial, else the device tree's (a NUL-terminated text, as on a Raspberry Pi).
+    std::string serial;
+    if (ReadFileBytes(root + "sys/class/dmi/id/product_serial", &text)) serial = WithoutTrailingNewline(text);
+    if (serial.empty() && ReadFileBytes(root + "sys/firmware/devicetree/base/serial-number", &text)) {
+        serial = text.substr(0, text.find('\0'));
     }
+    if (!serial.empty()) service->Add(CFSTR("IOPlatformSerialNumber"), NewStringLossy(serial));
     return {service};
 }
 
