@@ -8,7 +8,13 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 FUZZ_SECONDS ?= 60
 FUZZ_PACKAGES = clang libclang-rt-14-dev
 
-.PHONY: all deps configure build run test test-sanitize test-fleet fuzz bench package format clean
+# The arm64 (aarch64) tool, cross-built with its whole test suite, which runs under qemu-user.
+ARM64_BUILD_DIR ?= build-arm64
+ARM64_PACKAGES = g++-aarch64-linux-gnu qemu-user-static libstdc++6:arm64 libgtest-dev:arm64 \
+	libgmock-dev:arm64 libplist-dev:arm64
+
+.PHONY: all deps configure build run test test-sanitize test-fleet fuzz bench package format clean \
+	build-arm64 test-arm64
 
 all: build
 
@@ -26,6 +32,18 @@ run: build
 
 test: build
 	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+# The host's tool is the peer whose documents the arm64 tool's must equal on the same machine trees.
+build-arm64: build
+	@./scripts/install-deps $(ARM64_PACKAGES)
+	@cmake -S . -B $(ARM64_BUILD_DIR) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/aarch64-linux-gnu.cmake \
+		-DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DMACHINEINFO_PEER_BINARY=$(CURDIR)/$(BUILD_DIR)/machineinfo >&2
+	@cmake --build $(ARM64_BUILD_DIR) -j $(JOBS) >&2
+
+# The tests start arm64 programs (the tool, probes) as any program: through binfmt_misc and qemu.
+test-arm64: build-arm64
+	@./scripts/qemu-binfmt aarch64
+	@cd $(ARM64_BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
 test-sanitize: deps
 	@cmake -S . -B $(BUILD_DIR)-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMACHINEINFO_SANITIZE=ON >&2
@@ -47,16 +65,18 @@ fuzz: deps
 bench: build
 	@./bench/run $(BUILD_DIR)
 
-# The Debian package, an RPM and a tarball; lintian must find nothing to report on the Debian one.
-package: build
+# A Debian package, an RPM and a tarball for each architecture; lintian must find nothing to report
+# on the Debian ones.
+package: build build-arm64
 	@./scripts/install-deps dpkg-dev file rpm lintian
-	@cd $(BUILD_DIR) && cpack >&2
-	@lintian --fail-on error,warning $(BUILD_DIR)/machineinfo_*.deb >&2
-	@ls -1 $(CURDIR)/$(BUILD_DIR)/machineinfo*.deb $(CURDIR)/$(BUILD_DIR)/machineinfo*.rpm \
-		$(CURDIR)/$(BUILD_DIR)/machineinfo-*.tar.gz
+	@for dir in $(BUILD_DIR) $(ARM64_BUILD_DIR); do \
+		(cd $$dir && cpack >&2) && lintian --fail-on error,warning $$dir/machineinfo_*.deb >&2 || exit 1; \
+	done
+	@ls -1 $(foreach dir,$(BUILD_DIR) $(ARM64_BUILD_DIR),$(CURDIR)/$(dir)/machineinfo*.deb \
+		$(CURDIR)/$(dir)/machineinfo*.rpm $(CURDIR)/$(dir)/machineinfo-*.tar.gz)
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	@rm -rf $(BUILD_DIR)
+	@rm -rf $(BUILD_DIR) $(ARM64_BUILD_DIR)

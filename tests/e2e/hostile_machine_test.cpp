@@ -102,10 +102,23 @@ TEST(HostileMachine, PrettyNames) {
     }
 }
 
+// Runs the tool on a machine tree that script makes in a private mount namespace before it runs
+// "$0" -. Where the build names a peer (the tool built for another architecture), the peer runs on
+// the same tree and must write the same document.
+RunResult RunOnTree(const std::string &script) {
+    RunResult r = testutil::Run({"/usr/bin/unshare", "-m", "/bin/sh", "-c", script, MACHINEINFO_BINARY});
+    const std::string peer = MACHINEINFO_PEER_BINARY;
+    if (!peer.empty()) {
+        RunResult other = testutil::Run({"/usr/bin/unshare", "-m", "/bin/sh", "-c", script, peer});
+        EXPECT_EQ(other.status, r.status) << peer << ": " << other.stdErr;
+        EXPECT_EQ(other.stdOut, r.stdOut) << peer << " writes another document";
+    }
+    return r;
+}
+
 TEST(HostileMachine, DmiAndBlockDeviceTrees) {
     REQUIRE_NAMESPACES("-m");
-    TempDir dir;
-    const std::string script = R"(
+    RunResult r = RunOnTree(R"(
 set -e
 mount -t tmpfs tmpfs /sys/class
 mkdir -p /sys/class/dmi/id
@@ -122,8 +135,7 @@ printf 'fifth\n' > /sys/block/sde/serial
 printf 'sixth\n' > /sys/block/sdf/serial
 printf 'loop\n' > /sys/block/loop0/serial
 exec "$0" -
-)";
-    RunResult r = testutil::Run({"/usr/bin/unshare", "-m", "/bin/sh", "-c", script, MACHINEINFO_BINARY});
+)");
     ExpectValidDocument(r);
     EXPECT_EQ(Value(r.stdOut, "ComputerModel"), "&lt;Model &amp; &quot;Co&quot;&gt;");
     EXPECT_EQ(Value(r.stdOut, "ComputerModelWMI"), "&lt;Model &amp; &quot;Co&quot;&gt;");
@@ -135,6 +147,32 @@ exec "$0" -
     EXPECT_EQ(Value(r.stdOut, "HDDSerialNumber1"), "S   3");
     EXPECT_EQ(Value(r.stdOut, "HDDSerialNumber2"), std::string(63, '0'));
     EXPECT_EQ(Value(r.stdOut, "HDDSerialNumber3"), "fifth");
+}
+
+// A board without DMI, as a Raspberry Pi is: maker, model and serial from the device tree.
+TEST(HostileMachine, DeviceTreeBoard) {
+    REQUIRE_NAMESPACES("-m");
+    RunResult r = RunOnTree(R"(
+set -e
+mount -t tmpfs tmpfs /sys/class
+mount -t tmpfs tmpfs /sys/firmware
+mkdir -p /sys/firmware/devicetree/base
+printf 'Raspberry Pi 4 Model B Rev 1.4\0' > /sys/firmware/devicetree/base/model
+printf 'raspberrypi,4-model-b\0brcm,bcm2711\0' > /sys/firmware/devicetree/base/compatible
+printf '10000000abcdef12\0' > /sys/firmware/devicetree/base/serial-number
+mount -t tmpfs tmpfs /sys/block
+mkdir -p /sys/block/mmcblk0/device /sys/block/sda
+printf '0x9a3c1e2f\n' > /sys/block/mmcblk0/device/serial
+printf 'USB<1>\n' > /sys/block/sda/serial
+exec "$0" -
+)");
+    ExpectValidDocument(r);
+    EXPECT_EQ(Value(r.stdOut, "ComputerMake"), "raspberrypi");
+    EXPECT_EQ(Value(r.stdOut, "ComputerModel"), "Raspberry Pi 4 Model B Rev 1.4");
+    EXPECT_EQ(Value(r.stdOut, "ComputerSerial"), "10000000abcdef12");
+    EXPECT_EQ(Value(r.stdOut, "ComputerSerialWMI"), "10000000abcdef12");
+    EXPECT_EQ(Value(r.stdOut, "HDDSerialNumber0"), "0x9a3c1e2f");
+    EXPECT_EQ(Value(r.stdOut, "HDDSerialNumber1"), "USB&lt;1&gt;");
 }
 
 TEST(HostileMachine, FullFilesystemKeepsTheEarlierDocument) {

@@ -1,5 +1,7 @@
 // The built tool end to end: the document's lines, its validity, destinations and exit statuses.
+#include <elf.h>
 #include <gtest/gtest.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -89,6 +91,37 @@ TEST(ReportRun, StandardOutputDocument) {
         EXPECT_TRUE(std::regex_match(settings[18 + 3 * n].second, std::regex("[0-9a-f]{12}")));
         EXPECT_TRUE(std::regex_match(settings[19 + 3 * n].second, std::regex("[0-9]{1,3}(\\.[0-9]{1,3}){3}")));
     }
+}
+
+// The tool under test is an executable of this test program's own architecture, so a cross build
+// tests the cross-built tool: position-independent, and without an interpreter when linked statically.
+TEST(ReportRun, ToolIsBuiltForThisArchitecture) {
+#if defined(__aarch64__)
+    const Elf64_Half machine = EM_AARCH64;
+#elif defined(__x86_64__)
+    const Elf64_Half machine = EM_X86_64;
+#else
+    GTEST_SKIP() << "no architecture to compare with";
+    const Elf64_Half machine = EM_NONE;
+#endif
+    std::string elf;
+    ASSERT_TRUE(ReadFile(MACHINEINFO_BINARY, &elf));
+    Elf64_Ehdr header;
+    ASSERT_GE(elf.size(), sizeof header);
+    memcpy(&header, elf.data(), sizeof header);
+    ASSERT_EQ(memcmp(header.e_ident, ELFMAG, SELFMAG), 0);
+    EXPECT_EQ(header.e_ident[EI_CLASS], ELFCLASS64);
+    EXPECT_EQ(header.e_machine, machine);
+    EXPECT_EQ(header.e_type, ET_DYN);
+    bool interpreter = false;
+    for (Elf64_Half i = 0; i < header.e_phnum; ++i) {
+        Elf64_Phdr program;
+        const size_t at = header.e_phoff + static_cast<size_t>(i) * header.e_phentsize;
+        ASSERT_LE(at + sizeof program, elf.size());
+        memcpy(&program, elf.data() + at, sizeof program);
+        if (program.p_type == PT_INTERP) interpreter = true;
+    }
+    EXPECT_EQ(interpreter, !MACHINEINFO_STATIC_BUILD);
 }
 
 TEST(ReportRun, AnyDashArgumentMeansStandardOutput) {

@@ -15,6 +15,7 @@ TEST(Valgrind, NoErrorsNoLeaks) {
 #ifdef MACHINEINFO_SANITIZED
     GTEST_SKIP() << "the sanitizer build checks memory itself; valgrind cannot run it";
 #endif
+    if (MACHINEINFO_CROSS_BUILD) GTEST_SKIP() << "valgrind runs programs of its own architecture only";
     if (access("/usr/bin/valgrind", X_OK) != 0) GTEST_SKIP() << "needs valgrind";
     testutil::TempDir dir;
     // Standard output, a named file, and no argument (the default path).
