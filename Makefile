@@ -50,10 +50,12 @@ test-sanitize: deps
 	@cmake --build $(BUILD_DIR)-sanitize -j $(JOBS) >&2
 	@cd $(BUILD_DIR)-sanitize && ctest --output-on-failure -j $(JOBS)
 
-# The Ansible fleet playbook against two local hosts (kept out of `make test`: it needs ansible-core).
-test-fleet: build
+# The Ansible fleet playbook against local hosts of two architectures and one without an executable
+# (kept out of `make test`: it needs ansible-core).
+test-fleet: build build-arm64
 	@./scripts/install-deps ansible-core xsltproc
-	@./tests/fleet/run $(BUILD_DIR)
+	@./scripts/qemu-binfmt aarch64
+	@./tests/fleet/run $(BUILD_DIR) $(ARM64_BUILD_DIR)
 
 fuzz: deps
 	@./scripts/install-deps $(FUZZ_PACKAGES)
