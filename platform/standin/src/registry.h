@@ -20,7 +20,7 @@ struct RegistryService {
     // Takes ownership of key and value.
     void Add(CFStringRef key, CFTypeRef value);
 
-    // True when className is this service's class or one of its superclasses, as I/O Kit matches.
+    // True when name is this service's class or one of its superclasses, as I/O Kit matches.
     bool IsKindOf(const std::string &name) const;
 
     std::string className;

@@ -37,6 +37,7 @@ struct Property {
 };
 
 struct Service {
+    // Tests write {class, properties} or {class, properties, superclasses}.
     Service(std::string name, std::vector<std::pair<std::string, Property>> props = {},
             std::vector<std::string> supers = {})
         : className(std::move(name)), properties(std::move(props)), superclasses(std::move(supers)) {}
