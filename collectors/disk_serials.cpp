@@ -29,10 +29,11 @@ struct DiskClass {
     PlacementReader placement;
 };
 
+// True when value is a string (null is none). The value stays the caller's.
+bool IsString(CFTypeRef value) { return value != NULL && CFGetTypeID(value) == CFStringGetTypeID(); }
+
 // True when value is a string equal to text. The value stays the caller's.
-bool IsStringEqual(CFTypeRef value, CFStringRef text) {
-    return value != NULL && CFGetTypeID(value) == CFStringGetTypeID() && CFEqual(value, text);
-}
+bool IsStringEqual(CFTypeRef value, CFStringRef text) { return IsString(value) && CFEqual(value, text); }
 
 // True when the service's property key is a string equal to text.
 bool HasStringProperty(io_service_t service, CFStringRef key, CFStringRef text) {
@@ -111,8 +112,7 @@ bool ReadServiceSerial(io_service_t service, CFStringRef key, char *slot) {
     slot[0] = '\0';
     CFTypeRef property = IORegistryEntryCreateCFProperty(service, key, kCFAllocatorDefault, 0);  // owned
     if (property == NULL) return false;
-    const bool filled =
-        CFGetTypeID(property) == CFStringGetTypeID() && CopySerial(static_cast<CFStringRef>(property), slot);
+    const bool filled = IsString(property) && CopySerial(static_cast<CFStringRef>(property), slot);
     CFRelease(property);
     return filled;
 }
@@ -127,8 +127,7 @@ bool ReadCharacteristicsSerial(io_service_t service, CFStringRef key, char *slot
     if (CFGetTypeID(characteristics) == CFDictionaryGetTypeID()) {
         // Borrowed from the dictionary: not released here.
         const void *serial = CFDictionaryGetValue(static_cast<CFDictionaryRef>(characteristics), key);
-        filled = serial != NULL && CFGetTypeID(serial) == CFStringGetTypeID() &&
-                 CopySerial(static_cast<CFStringRef>(serial), slot);
+        filled = IsString(serial) && CopySerial(static_cast<CFStringRef>(serial), slot);
     }
     CFRelease(characteristics);
     return filled;
@@ -146,7 +145,7 @@ int32_t CaptureDiskSerials(char (*slots)[kTextSize], int32_t count) {
         {"IONVMeBlockStorageDevice", ReadCharacteristicsSerial, CFSTR("Serial Number"), PlacementOfNVMeDevice},
     };
     const size_t kClasses = sizeof classes / sizeof classes[0];
-    bool externalSeen[kClasses] = {false, false, false};
+    bool externalSeen[kClasses] = {};
     int32_t n = 0;
     for (size_t i = 0; i < kClasses; ++i) {
         n = ReadClassSerials(masterPort, classes[i], kInternalDisk, slots, count, n, &externalSeen[i]);
