@@ -4,6 +4,11 @@ BUILD_DIR ?= build
 BUILD_TYPE ?= Release
 CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+# The sub-makes that CMake runs would announce every directory they enter and leave.
+MAKEFLAGS += --no-print-directory
+
+# What the tests need beyond what the tool needs (scripts/install-deps checks the tool's own).
+TEST_PACKAGES = pkg-config libplist-dev libgtest-dev libgmock-dev libxml2-utils iproute2 valgrind
 
 FUZZ_SECONDS ?= 60
 FUZZ_PACKAGES = clang libclang-rt-14-dev
@@ -13,25 +18,38 @@ ARM64_BUILD_DIR ?= build-arm64
 ARM64_PACKAGES = g++-aarch64-linux-gnu qemu-user-static libstdc++6:arm64 libgtest-dev:arm64 \
 	libgmock-dev:arm64 libplist-dev:arm64
 
-.PHONY: all deps configure build run test test-sanitize test-fleet fuzz bench package format clean \
+.PHONY: all deps tool-deps configure tool build run test test-sanitize test-fleet fuzz bench package format clean \
 	build-arm64 test-arm64
 
 all: build
 
-deps:
+tool-deps:
 	@./scripts/install-deps
 
+deps:
+	@./scripts/install-deps $(TEST_PACKAGES)
+
 configure: deps
-	@cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_FLAGS) >&2
+	@cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DMACHINEINFO_TESTS=ON $(CMAKE_FLAGS) >&2
 
 build: configure
 	@cmake --build $(BUILD_DIR) -j $(JOBS) >&2
 
-run: build
+# The tool alone: no test package and no test is built. A build that `make test` configured keeps
+# its tests configured (their packages are there), but only the tool is built.
+tool: tool-deps
+	@cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) \
+		$(if $(wildcard $(BUILD_DIR)/CMakeCache.txt),,-DMACHINEINFO_TESTS=OFF) $(CMAKE_FLAGS) >&2
+	@cmake --build $(BUILD_DIR) -j $(JOBS) --target machineinfo >&2
+
+run: tool
 	@$(BUILD_DIR)/machineinfo -
 
+# CTest's status is kept; the summary after it names each skipped test and why it was skipped.
+CTEST = ctest --output-on-failure -j $(JOBS); status=$$?; cd $(CURDIR) && ./scripts/test-summary
+
 test: build
-	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+	@cd $(BUILD_DIR) && $(CTEST) $(BUILD_DIR); exit $$status
 
 # The host's tool is the peer whose documents the arm64 tool's must equal on the same machine trees.
 build-arm64: build
@@ -43,12 +61,12 @@ build-arm64: build
 # The tests start arm64 programs (the tool, probes) as any program: through binfmt_misc and qemu.
 test-arm64: build-arm64
 	@./scripts/qemu-binfmt aarch64
-	@cd $(ARM64_BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+	@cd $(ARM64_BUILD_DIR) && $(CTEST) $(ARM64_BUILD_DIR); exit $$status
 
 test-sanitize: deps
 	@cmake -S . -B $(BUILD_DIR)-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMACHINEINFO_SANITIZE=ON >&2
 	@cmake --build $(BUILD_DIR)-sanitize -j $(JOBS) >&2
-	@cd $(BUILD_DIR)-sanitize && ctest --output-on-failure -j $(JOBS)
+	@cd $(BUILD_DIR)-sanitize && $(CTEST) $(BUILD_DIR)-sanitize; exit $$status
 
 # The Ansible fleet playbook against local hosts of two architectures and one without an executable
 # (kept out of `make test`: it needs ansible-core).
