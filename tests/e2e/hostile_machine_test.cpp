@@ -149,7 +149,8 @@ exec "$0" -
     EXPECT_EQ(Value(r.stdOut, "HDDSerialNumber3"), "fifth");
 }
 
-// A board without DMI, as a Raspberry Pi is: maker, model and serial from the device tree.
+// A board without DMI, as a Raspberry Pi is: maker, model and serial from the device tree; its eMMC
+// card's boot area and a card reader are no disks, and its USB disk comes after the card.
 TEST(HostileMachine, DeviceTreeBoard) {
     REQUIRE_NAMESPACES("-m");
     RunResult r = RunOnTree(R"(
@@ -161,9 +162,14 @@ printf 'Raspberry Pi 4 Model B Rev 1.4\0' > /sys/firmware/devicetree/base/model
 printf 'raspberrypi,4-model-b\0brcm,bcm2711\0' > /sys/firmware/devicetree/base/compatible
 printf '10000000abcdef12\0' > /sys/firmware/devicetree/base/serial-number
 mount -t tmpfs tmpfs /sys/block
-mkdir -p /sys/block/mmcblk0/device /sys/block/sda
+mkdir -p /sys/block/mmcblk0/device /sys/block/mmcblk0boot0/device /sys/block/sdb
+mkdir -p /sys/firmware/soc/usb1/1-1/block/sda
+ln -s ../firmware/soc/usb1/1-1/block/sda /sys/block/sda
 printf '0x9a3c1e2f\n' > /sys/block/mmcblk0/device/serial
+printf 'BOOT\n' > /sys/block/mmcblk0boot0/device/serial
 printf 'USB<1>\n' > /sys/block/sda/serial
+printf 'READER\n' > /sys/block/sdb/serial
+printf '1\n' > /sys/block/sdb/removable
 exec "$0" -
 )");
     ExpectValidDocument(r);
@@ -173,6 +179,7 @@ exec "$0" -
     EXPECT_EQ(Value(r.stdOut, "ComputerSerialWMI"), "10000000abcdef12");
     EXPECT_EQ(Value(r.stdOut, "HDDSerialNumber0"), "0x9a3c1e2f");
     EXPECT_EQ(Value(r.stdOut, "HDDSerialNumber1"), "USB&lt;1&gt;");
+    EXPECT_EQ(Value(r.stdOut, "HDDSerialNumber2"), "");
 }
 
 TEST(HostileMachine, FullFilesystemKeepsTheEarlierDocument) {

@@ -1,8 +1,10 @@
 // The live registry over a fake machine tree: the platform expert from DMI or the device tree, one
-// disk service per whole disk in name order, each serial source in its turn.
+// disk service per whole disk in kernel name order, each serial source in its turn.
 #include <IOKit/IOKitLib.h>
+#include <errno.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -146,6 +148,75 @@ TEST_F(LiveRegistryTest, NVMeDisksFillTheSlotsLeft) {
     EXPECT_STREQ(slots[1], "VDA");
     EXPECT_STREQ(slots[2], "NV-&lt;1&gt;");
     EXPECT_STREQ(slots[3], "NV-2");
+}
+
+struct DiskOrderCase {
+    const char *what;
+    std::vector<std::string> disks;  // each with its name as serial; "name=usb" links it through a USB device,
+                                     // "name=removable" marks it removable
+    std::vector<std::string> ahci, nvme;
+    std::vector<std::string> slots;  // what the collector reports
+};
+
+// Whole disks in the kernel's order of names, only the machine's own, USB disks after the others.
+TEST_F(LiveRegistryTest, DisksInKernelOrderOnlyTheMachines) {
+    const DiskOrderCase cases[] = {
+        {"more than 26 SCSI disks",
+         {"sdab", "sdb", "sdaa", "sdd", "sda", "sdc"},
+         {"sda", "sdb", "sdc", "sdd", "sdaa", "sdab"},
+         {},
+         {"sda", "sdb", "sdc", "sdd"}},
+        {"more than 10 NVMe drives",
+         {"nvme11n1", "nvme2n1", "nvme1n10", "nvme10n1", "nvme0n1", "nvme1n1", "nvme1n2"},
+         {},
+         {"nvme0n1", "nvme1n1", "nvme1n2", "nvme1n10", "nvme2n1", "nvme10n1", "nvme11n1"},
+         {"nvme0n1", "nvme1n1", "nvme1n2", "nvme1n10"}},
+        {"families stay apart, numbers by value",
+         {"xvda", "mmcblk10", "vda", "sdz", "mmcblk1", "hd01", "hd1a", "nvme0n1"},
+         {"hd01", "hd1a", "sdz", "vda", "xvda", "mmcblk1", "mmcblk10"},
+         {"nvme0n1"},
+         {"hd01", "hd1a", "sdz", "vda"}},
+        {"eMMC boot and replay-protected areas and removable media are no disks",
+         {"mmcblk0rpmb", "mmcblk0boot1", "mmcblk0", "mmcblk0boot0", "sdb=removable", "nvme0n1=removable"},
+         {"mmcblk0"},
+         {},
+         {"mmcblk0"}},
+        {"more disks than one pass picks, most of them removable",
+         {"sda=removable", "sdb=removable", "sdc=removable", "sdd=removable", "sde=removable", "sdf=removable",
+          "sdg=removable", "sdh=removable", "sdi=removable", "sdl", "sdj=removable", "sdk", "sdm"},
+         {"sdk", "sdl", "sdm"},
+         {},
+         {"sdk", "sdl", "sdm"}},
+        {"USB disks after the machine's own",
+         {"sda=usb", "sdb=usb", "sdc", "nvme0n1", "nvme1n1=usb", "vda"},
+         {"sda", "sdb", "sdc", "vda"},
+         {"nvme0n1", "nvme1n1"},
+         {"sdc", "vda", "nvme0n1", "sda"}},
+    };
+    for (const auto &c : cases) {
+        TempDir root;
+        for (const std::string &disk : c.disks) {
+            const std::string name = disk.substr(0, disk.find('='));
+            const std::string mark = disk.size() > name.size() ? disk.substr(name.size() + 1) : "";
+            std::string folder = "sys/block/" + name;
+            if (mark == "usb") {
+                folder = "sys/devices/pci0000:00/0000:00:14.0/usb2/2-1/2-1:1.0/block/" + name;
+                ASSERT_EQ(mkdir((root / "sys").c_str(), 0755) == 0 || errno == EEXIST, true);
+                ASSERT_EQ(mkdir((root / "sys/block").c_str(), 0755) == 0 || errno == EEXIST, true);
+                ASSERT_EQ(symlink(("../../" + folder).c_str(), (root / "sys/block/" + name).c_str()), 0);
+            }
+            Put(root, folder + "/serial", name + "\n");
+            Put(root, folder + "/removable", mark == "removable" ? "1\n" : "0\n");
+        }
+        standin::UseLiveRegistry(root.path());
+        EXPECT_EQ(DiskSerials(), c.ahci) << c.what;
+        std::vector<std::string> nvme;
+        for (const std::string &serial : c.nvme) nvme.push_back("dict:" + serial);
+        EXPECT_EQ(DiskSerials("IONVMeBlockStorageDevice", CFSTR("Device Characteristics")), nvme) << c.what;
+        char slots[4][kTextSize] = {};
+        EXPECT_EQ(CaptureDiskSerials(slots, 4), static_cast<int>(c.slots.size())) << c.what;
+        for (size_t i = 0; i < c.slots.size(); ++i) EXPECT_EQ(slots[i], c.slots[i]) << c.what << " " << i;
+    }
 }
 
 struct IdentityCase {

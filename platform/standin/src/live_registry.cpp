@@ -1,9 +1,14 @@
 // The live Linux machine as an I/O Kit registry: the platform expert from DMI (or the device tree)
-// and one disk service per whole disk under /sys/block (NVMe or AHCI), each read when a lookup
-// first asks.
+// and one disk service per whole disk under /sys/block (NVMe or AHCI), in the kernel's name order,
+// each disk read only when a lookup reaches it.
 #include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
 
 #include "file_read.h"
 #include "registry.h"
@@ -24,7 +29,7 @@ CFDataRef DataFromBytes(const std::string &bytes) {
                         static_cast<CFIndex>(bytes.size()));
 }
 
-ServiceList LoadPlatformExpert(const std::string &root) {
+std::shared_ptr<RegistryService> LoadPlatformExpert(const std::string &root) {
     auto service = std::make_shared<RegistryService>();
     service->className = "IOPlatformExpertDevice";
     std::string text;
@@ -42,16 +47,44 @@ ServiceList LoadPlatformExpert(const std::string &root) {
         serial = text.substr(0, text.find('\0'));
     }
     if (!serial.empty()) service->Add(CFSTR("IOPlatformSerialNumber"), NewStringLossy(serial));
-    return {service};
+    return service;
 }
 
-bool IsWholeDiskName(const std::string &name) {
-    static const char *const kNotDisks[] = {"loop", "ram", "zram", "dm-", "md", "sr", "nbd", "fd"};
-    if (name.empty() || name[0] == '.') return false;
-    for (const char *prefix : kNotDisks) {
-        if (name.compare(0, std::char_traits<char>::length(prefix), prefix) == 0) return false;
+bool StartsWith(const char *name, const char *prefix) {
+    while (*prefix != '\0') {
+        if (*name++ != *prefix++) return false;
     }
     return true;
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+enum DiskKind { kNotADisk, kOtherDisk, kNVMeDisk };
+
+// Whether a /sys/block entry is a whole disk of the machine, and of which kind: not a virtual
+// device (loop, ram, zram, dm-, md, nbd), an optical or floppy drive (sr, fd), or one of the boot and
+// replay-protected areas of an eMMC card (mmcblk0boot0, mmcblk0rpmb), which mmcblk0 already stands
+// for. Decided on the first byte, as this runs for every entry of /sys/block.
+inline DiskKind KindOfDisk(const char *name) {
+    switch (name[0]) {
+        case '\0':
+        case '.': return kNotADisk;
+        case 'd': return StartsWith(name, "dm-") ? kNotADisk : kOtherDisk;
+        case 'f': return name[1] == 'd' ? kNotADisk : kOtherDisk;
+        case 'l': return StartsWith(name, "loop") ? kNotADisk : kOtherDisk;
+        case 'n': return StartsWith(name, "nvme") ? kNVMeDisk : StartsWith(name, "nbd") ? kNotADisk : kOtherDisk;
+        case 'r': return StartsWith(name, "ram") ? kNotADisk : kOtherDisk;
+        case 's': return name[1] == 'r' ? kNotADisk : kOtherDisk;
+        case 'z': return StartsWith(name, "zram") ? kNotADisk : kOtherDisk;
+        case 'm': {
+            if (name[1] == 'd') return kNotADisk;
+            if (!StartsWith(name, "mmcblk")) return kOtherDisk;
+            const char *rest = name + 6;
+            while (IsDigit(*rest)) ++rest;
+            return StartsWith(rest, "boot") || StartsWith(rest, "rpmb") ? kNotADisk : kOtherDisk;
+        }
+        default: return kOtherDisk;
+    }
 }
 
 // ID_SERIAL_SHORT from the udev database entry of the block device major:minor.
@@ -84,48 +117,217 @@ std::string DiskSerial(const std::string &root, const std::string &disk) {
     return WithoutTrailingNewline(UdevSerial(root, disk));
 }
 
-std::vector<std::string> FolderEntries(const std::string &path) {
-    std::vector<std::string> names;
-    DIR *dir = opendir(path.c_str());
-    if (dir == nullptr) return names;
-    while (const dirent *entry = readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..") names.push_back(name);
-    }
-    closedir(dir);
-    return names;
+// Removable media (USB sticks, card readers) come and go like optical discs: no disks of the machine.
+bool IsRemovable(const std::string &root, const std::string &disk) {
+    std::string text;
+    return ReadFileBytes(root + "sys/block/" + disk + "/removable", &text) && WithoutTrailingNewline(text) == "1";
 }
 
-bool IsNVMeName(const std::string &name) { return name.compare(0, 4, "nvme") == 0; }
+// A disk whose /sys/block link resolves through a USB device (a path component "usb" and a bus number).
+bool IsOnUsb(const std::string &root, const std::string &disk) {
+    char target[4096];
+    const ssize_t length = readlink((root + "sys/block/" + disk).c_str(), target, sizeof target - 1);
+    if (length <= 0) return false;
+    target[length] = '\0';
+    for (const char *part = target; part != nullptr; part = std::strchr(part, '/')) {
+        if (*part == '/') ++part;
+        if (StartsWith(part, "usb") && IsDigit(part[3])) return true;
+    }
+    return false;
+}
 
-// One service per whole disk, in name order: NVMe disks as NVMe block storage devices whose serial
-// sits in their "Device Characteristics" dictionary, every other disk as an AHCI disk driver.
-ServiceList LoadDisks(const std::string &root) {
-    std::vector<std::string> names = FolderEntries(root + "sys/block");
-    std::sort(names.begin(), names.end());  // byte-wise
-    ServiceList services;
-    for (const auto &name : names) {
-        if (!IsWholeDiskName(name)) continue;
-        const bool nvme = IsNVMeName(name);
+// Kernel order of device names: runs of digits compare as numbers, other runs by length and then
+// byte by byte, digit runs before other runs, a name that runs out first before the longer one (sdz <
+// sdaa, nvme2n1 < nvme10n1). Negative, zero or positive, as strcmp.
+int CompareKernelNames(const char *a, const char *b) {
+    while (*a != '\0' && *b != '\0') {
+        const bool digits = IsDigit(*a);
+        if (digits != IsDigit(*b)) return digits ? -1 : 1;
+        if (digits) {
+            while (*a == '0' && IsDigit(a[1])) ++a;  // the value, not its leading zeros
+            while (*b == '0' && IsDigit(b[1])) ++b;
+        }
+        const char *endA = a, *endB = b;
+        while (*endA != '\0' && IsDigit(*endA) == digits) ++endA;
+        while (*endB != '\0' && IsDigit(*endB) == digits) ++endB;
+        if (endA - a != endB - b) return endA - a < endB - b ? -1 : 1;
+        const int bytes = std::memcmp(a, b, static_cast<size_t>(endA - a));
+        if (bytes != 0) return bytes;
+        a = endA;
+        b = endB;
+    }
+    return (*a != '\0') - (*b != '\0');
+}
+
+// A number that orders names as the kernel does wherever two numbers differ (CompareKernelNames
+// decides between equal ones): the kind of the first run (digits first), its length, and its first
+// seven bytes. A prefix of other bytes that all names compared share may be left out (the order
+// stays the same).
+template <bool kDigits>
+bool InRun(char c) {
+    const unsigned digit = static_cast<unsigned char>(c) - unsigned{'0'};
+    return kDigits ? digit < 10 : c != '\0' && digit >= 10;
+}
+
+template <bool kDigits>
+uint64_t RunHead(const char *run) {
+    uint64_t bytes = 0;
+    int length = 0;
+    for (; length < 7 && InRun<kDigits>(*run); ++run, ++length) bytes = bytes << 8 | static_cast<unsigned char>(*run);
+    for (; InRun<kDigits>(*run); ++run) ++length;  // a longer run
+    if (length < 7) bytes <<= 8 * (7 - length);
+    return uint64_t{kDigits ? 0u : 1u} << 63 | uint64_t(length < 127 ? length : 127) << 56 | bytes;
+}
+
+uint64_t OrderHead(const char *name) {
+    if (!IsDigit(*name)) return RunHead<false>(name);
+    while (*name == '0' && IsDigit(name[1])) ++name;  // the value, not its leading zeros
+    return RunHead<true>(name);
+}
+
+// A disk name and the head of its order (after "nvme" for NVMe disks, which all share it).
+struct NameView {
+    uint64_t head;
+    const char *name;
+};
+
+bool IsNVMeName(const char *name) { return StartsWith(name, "nvme"); }
+NameView ViewOf(const char *name) { return {OrderHead(IsNVMeName(name) ? name + 4 : name), name}; }
+
+// Later in kernel order.
+bool Later(const NameView &a, const NameView &b) {
+    if (a.head != b.head) return a.head > b.head;
+    const int order = CompareKernelNames(a.name, b.name);
+    return order != 0 ? order > 0 : std::strcmp(a.name, b.name) > 0;
+}
+
+// Calls visit(name, nvme) for each whole disk's name under /sys/block, in the folder's order. Only
+// one buffer of directory records is held at a time.
+template <typename Visit>
+void ForEachDiskName(const std::string &root, Visit visit) {
+    const int fd = open((root + "sys/block").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);  // owned: closed below
+    if (fd < 0) return;
+    std::unique_ptr<char[]> records(new char[32768]);
+    ssize_t got;
+    while ((got = getdents64(fd, records.get(), 32768)) > 0) {
+        for (ssize_t at = 0; at < got;) {
+            const auto *entry = reinterpret_cast<const dirent64 *>(records.get() + at);
+            if (entry->d_reclen == 0) break;
+            at += entry->d_reclen;
+            const DiskKind kind = KindOfDisk(entry->d_name);
+            if (kind != kNotADisk) visit(entry->d_name, kind == kNVMeDisk);
+        }
+    }
+    close(fd);
+}
+
+// One class's disks in kernel order: NVMe disks as NVMe block storage devices, whose serial and
+// interconnect sit in dictionaries, every other disk as an AHCI disk driver. Removable media are
+// passed over; a disk on USB is marked "External", the others "Internal". Nothing is ordered up
+// front and no list of names is kept: a pass over the folder picks the next few disks, so a lookup
+// that stops after the first disks costs one pass and the reads of those disks.
+class DiskSource : public ServiceSource {
+  public:
+    DiskSource(std::string root, bool nvme) : root_(std::move(root)), nvme_(nvme) {}
+
+    // A pass: offer every name of this class, then end it. The first pass may be made for both
+    // disk classes at once. The picked names stay in order as they come: a name is compared from
+    // the front, so that names listed in order or in reverse order cost one comparison each.
+    void Offer(const char *name) {
+        const NameView disk = ViewOf(name);
+        if (started_ && !Later(disk, {lastHead_, last_.c_str()})) return;  // handed out already
+        ++left_;
+        size_t slot;
+        if (count_ < kBatch) {
+            slot = count_++;
+        } else if (Later(View(kBatch - 1), disk)) {
+            slot = picked_[kBatch - 1].slot;  // it takes the place of the latest of the picked
+        } else {
+            return;  // not among the first kBatch
+        }
+        size_t at = 0;  // picked_[count_ - 1] is free now
+        while (at + 1 < count_ && !Later(View(at), disk)) ++at;
+        std::memmove(&picked_[at + 1], &picked_[at], (count_ - 1 - at) * sizeof picked_[0]);
+        picked_[at] = {disk.head, slot};
+        const size_t length = strnlen(name, sizeof slots_[slot] - 1);
+        std::memcpy(slots_[slot], name, length);
+        slots_[slot][length] = '\0';
+    }
+    // Ends a pass: the picked names are handed out next.
+    void EndPass() {
+        spent_ = left_ == count_;
+        next_ = 0;
+        left_ = 0;
+    }
+
+    std::shared_ptr<RegistryService> Next() override {
+        for (;;) {
+            if (next_ == count_) {
+                if (spent_) return nullptr;
+                count_ = 0;
+                ForEachDiskName(root_, [this](const char *name, bool nvme) {
+                    if (nvme == nvme_) Offer(name);
+                });
+                EndPass();
+                if (count_ == 0) return nullptr;
+            }
+            const Picked pick = picked_[next_++];
+            last_ = slots_[pick.slot];
+            lastHead_ = pick.head;
+            started_ = true;
+            if (!IsRemovable(root_, last_)) return MakeService(last_);
+        }
+    }
+
+  private:
+    static const size_t kBatch = 8;
+    // A picked name: its head and the slot that holds a copy of it.
+    struct Picked {
+        uint64_t head;
+        size_t slot;
+    };
+    NameView View(size_t at) const { return {picked_[at].head, slots_[picked_[at].slot]}; }
+
+    std::shared_ptr<RegistryService> MakeService(const std::string &name) const {
         auto service = std::make_shared<RegistryService>();
-        service->className = nvme ? kNVMeClass : kAhciClass;
-        const std::string serial = DiskSerial(root, name);
-        if (nvme) {
-            CFMutableDictionaryRef characteristics = CFDictionaryCreateMutable(
-                kCFAllocatorDefault, 0, &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks);
+        service->className = nvme_ ? kNVMeClass : kAhciClass;
+        const std::string serial = DiskSerial(root_, name);
+        CFStringRef location = IsOnUsb(root_, name) ? CFSTR("External") : CFSTR("Internal");  // constant
+        if (nvme_) {
+            CFMutableDictionaryRef characteristics = NewDictionary();
             if (!serial.empty()) {
                 CFStringRef value = NewStringLossy(serial);  // owned: the dictionary keeps its own reference
                 CFDictionarySetValue(characteristics, CFSTR("Serial Number"), value);
                 CFRelease(value);
             }
             service->Add(CFSTR("Device Characteristics"), characteristics);
-        } else if (!serial.empty()) {
-            service->Add(CFSTR("Serial Number"), NewStringLossy(serial));
+            CFMutableDictionaryRef protocol = NewDictionary();
+            CFDictionarySetValue(protocol, CFSTR("Physical Interconnect Location"), location);
+            service->Add(CFSTR("Protocol Characteristics"), protocol);
+        } else {
+            if (!serial.empty()) service->Add(CFSTR("Serial Number"), NewStringLossy(serial));
+            service->Add(CFSTR("Physical Interconnect Location"), location);
         }
-        services.push_back(std::move(service));
+        return service;
     }
-    return services;
-}
+
+    static CFMutableDictionaryRef NewDictionary() {
+        return CFDictionaryCreateMutable(kCFAllocatorDefault, 0, &kCFTypeDictionaryKeyCallBacks,
+                                         &kCFTypeDictionaryValueCallBacks);
+    }
+
+    std::string root_;
+    bool nvme_;
+    char slots_[kBatch][256] = {};  // copies of the picked names (a directory entry's name fits)
+    Picked picked_[kBatch] = {};    // in order
+    size_t count_ = 0;              // names picked in this pass
+    size_t next_ = 0;               // the next of picked_ to hand out
+    size_t left_ = 0;               // names of this pass not handed out yet
+    std::string last_;              // the last name handed out, once started_
+    uint64_t lastHead_ = 0;
+    bool started_ = false;
+    bool spent_ = false;  // the pass picked every name that was left
+};
 
 std::string WithTrailingSlash(const std::string &root) {
     return (!root.empty() && root.back() == '/') ? root : root + "/";
@@ -144,20 +346,24 @@ std::string ReadLiveComputerMake(const std::string &root) {
     return comma == std::string::npos ? std::string() : first.substr(0, comma);
 }
 
-ServiceList LoadLiveServices(const std::string &root, const std::string &className, std::set<std::string> *loaded) {
+void OpenLiveClasses(const std::string &root, const std::string &className, LiveClasses *classes) {
     const std::string base = WithTrailingSlash(root);
-    if (className == "IOPlatformExpertDevice") {
-        loaded->insert(className);
-        return LoadPlatformExpert(base);
-    }
     if (className == kAhciClass || className == kNVMeClass) {
         // Both disk classes come from one walk of /sys/block.
-        loaded->insert(kAhciClass);
-        loaded->insert(kNVMeClass);
-        return LoadDisks(base);
+        auto others = new DiskSource(base, /* nvme */ false);  // owned by its class below
+        auto nvme = new DiskSource(base, /* nvme */ true);
+        ForEachDiskName(base, [others, nvme](const char *name, bool isNVMe) { (isNVMe ? nvme : others)->Offer(name); });
+        others->EndPass();
+        nvme->EndPass();
+        (*classes)[kAhciClass] = std::make_shared<LiveClass>();
+        (*classes)[kAhciClass]->source.reset(others);
+        (*classes)[kNVMeClass] = std::make_shared<LiveClass>();
+        (*classes)[kNVMeClass]->source.reset(nvme);
+        return;
     }
-    loaded->insert(className);
-    return {};
+    auto live = std::make_shared<LiveClass>();
+    if (className == "IOPlatformExpertDevice") live->services.push_back(LoadPlatformExpert(base));
+    (*classes)[className] = std::move(live);
 }
 
 }  // namespace standin

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <map>
 #include <mutex>
-#include <set>
 
 #include "standin_testing.h"
 
@@ -40,7 +39,8 @@ constexpr mach_port_t kMasterPort = 0x0B03;
 
 struct Handle {
     std::shared_ptr<RegistryService> service;  // a service handle
-    ServiceList items;                         // an iterator's services
+    ServiceList items;                         // an iterator's services, in an installed registry
+    std::shared_ptr<LiveClass> live;           // an iterator's services, on the live machine
     size_t next = 0;
     bool isIterator = false;
     long refs = 1;
@@ -50,8 +50,8 @@ struct State {
     std::mutex mutex;
     bool installed = false;
     std::string root = "/";
-    std::set<std::string> loadedClasses;
-    ServiceList services;
+    LiveClasses liveClasses;
+    ServiceList services;  // the installed registry
     std::map<io_object_t, Handle> handles;
     io_object_t nextHandle = 0x2003;
     kern_return_t masterPortResult = KERN_SUCCESS;
@@ -71,18 +71,34 @@ io_object_t NewHandle(State &state, Handle handle) {
     return id;
 }
 
-// The services of one class or its subclasses, in registry order; the live machine's are read on
-// first use.
-ServiceList Match(State &state, const std::string &className) {
-    if (!state.installed && state.loadedClasses.count(className) == 0) {
-        ServiceList loaded = LoadLiveServices(state.root, className, &state.loadedClasses);
-        state.services.insert(state.services.end(), loaded.begin(), loaded.end());
-    }
+// The installed registry's services of one class or its subclasses, in registry order.
+ServiceList Match(const State &state, const std::string &className) {
     ServiceList matches;
     for (const auto &service : state.services) {
         if (service->IsKindOf(className)) matches.push_back(service);
     }
     return matches;
+}
+
+// The live machine's class, opened on first use.
+std::shared_ptr<LiveClass> LiveClassOf(State &state, const std::string &className) {
+    if (state.liveClasses.count(className) == 0) OpenLiveClasses(state.root, className, &state.liveClasses);
+    std::shared_ptr<LiveClass> &live = state.liveClasses[className];
+    if (!live) live = std::make_shared<LiveClass>();
+    return live;
+}
+
+// The live class's service at position, reading services from its source up to there; null past the end.
+std::shared_ptr<RegistryService> LiveServiceAt(LiveClass &live, size_t position) {
+    while (live.services.size() <= position && live.source) {
+        std::shared_ptr<RegistryService> service = live.source->Next();
+        if (service) {
+            live.services.push_back(std::move(service));
+        } else {
+            live.source.reset();
+        }
+    }
+    return position < live.services.size() ? live.services[position] : nullptr;
 }
 
 // The class a matching dictionary asks for, and one reference to the dictionary consumed.
@@ -158,7 +174,7 @@ void UseLiveRegistry(const std::string &root) {
     std::lock_guard<std::mutex> lock(state.mutex);
     state.installed = false;
     state.root = root;
-    state.loadedClasses.clear();
+    state.liveClasses.clear();
     state.services.clear();
 }
 
@@ -218,10 +234,14 @@ io_service_t IOServiceGetMatchingService(mach_port_t, CFDictionaryRef matching) 
     if (className.empty()) return IO_OBJECT_NULL;
     State &state = GetState();
     std::lock_guard<std::mutex> lock(state.mutex);
-    standin::ServiceList matches = standin::Match(state, className);
-    if (matches.empty()) return IO_OBJECT_NULL;
     standin::Handle handle;
-    handle.service = matches.front();
+    if (state.installed) {
+        standin::ServiceList matches = standin::Match(state, className);
+        if (!matches.empty()) handle.service = matches.front();
+    } else {
+        handle.service = standin::LiveServiceAt(*standin::LiveClassOf(state, className), 0);
+    }
+    if (!handle.service) return IO_OBJECT_NULL;
     return standin::NewHandle(state, std::move(handle));
 }
 
@@ -234,7 +254,11 @@ kern_return_t IOServiceGetMatchingServices(mach_port_t, CFDictionaryRef matching
     std::lock_guard<std::mutex> lock(state.mutex);
     standin::Handle handle;
     handle.isIterator = true;
-    handle.items = standin::Match(state, className);
+    if (state.installed) {
+        handle.items = standin::Match(state, className);
+    } else {
+        handle.live = standin::LiveClassOf(state, className);
+    }
     *existing = standin::NewHandle(state, std::move(handle));
     return KERN_SUCCESS;
 }
@@ -245,9 +269,14 @@ io_object_t IOIteratorNext(io_iterator_t iterator) {
     auto found = state.handles.find(iterator);
     if (found == state.handles.end() || !found->second.isIterator) return IO_OBJECT_NULL;
     standin::Handle &it = found->second;
-    if (it.next >= it.items.size()) return IO_OBJECT_NULL;
     standin::Handle handle;
-    handle.service = it.items[it.next++];
+    if (it.live) {
+        handle.service = standin::LiveServiceAt(*it.live, it.next);
+    } else if (it.next < it.items.size()) {
+        handle.service = it.items[it.next];
+    }
+    if (!handle.service) return IO_OBJECT_NULL;
+    ++it.next;
     return standin::NewHandle(state, std::move(handle));
 }
 

@@ -1,11 +1,12 @@
-// The stand-in's I/O Kit registry: services with a class name and CF properties, loaded from the live
-// machine one class at a time when a lookup first asks for it, or installed whole by a test.
+// The stand-in's I/O Kit registry: services with a class name and CF properties, read from the live
+// machine one class at a time, and one service at a time as lookups advance, or installed whole by
+// a test.
 #pragma once
 
 #include "cf_object.h"
 
+#include <map>
 #include <memory>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -30,10 +31,25 @@ struct RegistryService {
 
 using ServiceList = std::vector<std::shared_ptr<RegistryService>>;
 
-// The live machine's services of className, read below root, with those of the classes that come
-// from the same source (the disk classes share one); every class loaded is added to loaded. Classes
-// the machine has no source for give an empty list.
-ServiceList LoadLiveServices(const std::string &root, const std::string &className, std::set<std::string> *loaded);
+// Gives a class's live services one at a time, in registry order, reading each only when asked.
+class ServiceSource {
+  public:
+    virtual ~ServiceSource() = default;
+    // The next service, or null once there are no more.
+    virtual std::shared_ptr<RegistryService> Next() = 0;
+};
+
+// A live class: the services read so far, and the source of the rest (null once it is spent).
+struct LiveClass {
+    ServiceList services;
+    std::unique_ptr<ServiceSource> source;
+};
+using LiveClasses = std::map<std::string, std::shared_ptr<LiveClass>>;
+
+// Opens the live machine's class className, read below root, and the classes that come from the same
+// source (the disk classes share one walk of /sys/block), adding each to classes. A class the machine
+// has no source for is added with no services.
+void OpenLiveClasses(const std::string &root, const std::string &className, LiveClasses *classes);
 
 // The root folder the live registry reads below ("/" unless a test chose another).
 std::string LiveRegistryRoot();
