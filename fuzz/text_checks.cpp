@@ -1,4 +1,5 @@
-// Property checks for the captured-text rules and the two parses over machine bytes.
+// Property checks for the captured-text rules and the parses over machine bytes (serial-number data,
+// interface records and the rtnetlink messages they are built from).
 #include <stdlib.h>
 #include <string.h>
 
@@ -11,6 +12,7 @@
 #include "collectors/interfaces.h"
 #include "collectors/platform_identity.h"
 #include "inventory/captured_text.h"
+#include "standin_testing.h"
 
 void CheckCapturedText(const uint8_t *data, size_t size) {
     std::vector<char> src(data, data + size);
@@ -48,12 +50,13 @@ void CheckSerialNumberData(const uint8_t *data, size_t size) {
     CHECK_PROPERTY("serial", IsCleanEscapedText(serial), serial);
 }
 
-void CheckInterfaceWalk(const uint8_t *data, size_t size) {
-    const std::vector<unsigned char> records(data, data + size);
+namespace {
+
+void WalkAndCheck(const unsigned char *records, size_t size) {
     InterfaceRecord table[kInterfaceRecords + 1];
     memset(table, 0, sizeof table);
     const int32_t length = size > INT32_MAX ? INT32_MAX : static_cast<int32_t>(size);
-    const int32_t result = WalkInterfaceRecords(records.data(), length, table, kInterfaceRecords);
+    const int32_t result = WalkInterfaceRecords(records, length, table, kInterfaceRecords);
     CHECK_PROPERTY("interfaces", result >= -1 && result <= kInterfaceRecords, "");
     const InterfaceRecord untouched = {};
     CHECK_PROPERTY("interfaces", memcmp(&table[kInterfaceRecords], &untouched, sizeof untouched) == 0, "");
@@ -61,4 +64,28 @@ void CheckInterfaceWalk(const uint8_t *data, size_t size) {
         CHECK_PROPERTY("interfaces", memchr(r.name, '\0', sizeof r.name) != NULL, "");
         CHECK_PROPERTY("interfaces", strlen(r.name) <= 15 && IsCleanEscapedText(r.name), r.name);
     }
+}
+
+}  // namespace
+
+void CheckInterfaceWalk(const uint8_t *data, size_t size) {
+    const std::vector<unsigned char> records(data, data + size);
+    WalkAndCheck(records.data(), size);
+
+    // The same bytes as the buffers of a link dump and an address dump: the interfaces built from
+    // them come in index order, only as many as fit, and lay out as records that walk as any do.
+    const size_t capacity = kInterfaceRequestRecords * kInterfaceRequestRecordSize;
+    standin::NetlinkInterfaces reader(capacity);
+    reader.TakeLinks(records.data(), size);
+    reader.BeginAddresses();
+    reader.TakeAddresses(records.data(), size);
+    for (size_t i = 1; i < reader.interfaces.size(); ++i) {
+        CHECK_PROPERTY("netlink", reader.interfaces[i - 1].index < reader.interfaces[i].index, "");
+    }
+    CHECK_PROPERTY("netlink", reader.interfaces.size() <= capacity / 36, "");
+    std::vector<unsigned char> laidOut(capacity);
+    const size_t used = standin::EncodeInterfaceRecords(reader.interfaces, laidOut.data(), capacity);
+    CHECK_PROPERTY("netlink", used <= capacity, "");
+    laidOut.resize(used);  // exactly the bytes written, so that a read past them is caught
+    WalkAndCheck(laidOut.data(), used);
 }

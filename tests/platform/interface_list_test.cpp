@@ -1,13 +1,17 @@
-// The stand-in's interface list: BSD record layout, whole records only, and agreement with
-// getifaddrs on the live machine.
+// The stand-in's interface list: BSD record layout, whole records only, the rtnetlink messages it
+// is built from, and agreement with getifaddrs on the live machine.
 #include "platform/interface_list.h"
 
 #include <arpa/inet.h>
 #include <errno.h>
 #include <gtest/gtest.h>
 #include <ifaddrs.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
 #include <net/if.h>
+#include <net/if_arp.h>
 #include <netpacket/packet.h>
+#include <sched.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -84,6 +88,122 @@ TEST(InterfaceRecords, Layout) {
     // Whole records only: 36 + 36 + 31 bytes hold the first two records.
     EXPECT_EQ(standin::EncodeInterfaceRecords({loopback, eth, longName}, buffer, 103), 72u);
     EXPECT_EQ(standin::EncodeInterfaceRecords({loopback}, buffer, 35), 0u);
+}
+
+// One rtnetlink message: its fixed part, then attributes (type and bytes).
+template <typename Fixed>
+std::string Message(uint16_t type, const Fixed &fixed,
+                    const std::vector<std::pair<uint16_t, std::string>> &attributes) {
+    std::string body(reinterpret_cast<const char *>(&fixed), sizeof fixed);
+    body.resize(NLMSG_ALIGN(body.size()));
+    for (const auto &a : attributes) {
+        const rtattr header = {static_cast<unsigned short>(RTA_LENGTH(a.second.size())), a.first};
+        body += std::string(reinterpret_cast<const char *>(&header), sizeof header) + a.second;
+        body.resize(RTA_ALIGN(body.size()));
+    }
+    nlmsghdr header = {};
+    header.nlmsg_len = static_cast<uint32_t>(NLMSG_HDRLEN + body.size());
+    header.nlmsg_type = type;
+    return std::string(reinterpret_cast<const char *>(&header), sizeof header) + body;
+}
+
+std::string Link(int index, const std::string &name, const std::string &address, unsigned short type = ARPHRD_ETHER,
+                 unsigned flags = 0) {
+    ifinfomsg link = {};
+    link.ifi_index = index;
+    link.ifi_type = type;
+    link.ifi_flags = flags;
+    return Message(RTM_NEWLINK, link, {{IFLA_IFNAME, name + std::string(1, '\0')}, {IFLA_ADDRESS, address}});
+}
+
+std::string Address(int index, int family, const std::vector<std::pair<uint16_t, std::string>> &attributes) {
+    ifaddrmsg address = {};
+    address.ifa_index = static_cast<unsigned>(index);
+    address.ifa_family = static_cast<unsigned char>(family);
+    return Message(RTM_NEWADDR, address, attributes);
+}
+
+std::string Done() { return Message(NLMSG_DONE, 0, {}); }
+
+bool Take(standin::NetlinkInterfaces *reader, const std::string &bytes, bool links) {
+    const auto *data = reinterpret_cast<const unsigned char *>(bytes.data());
+    return links ? reader->TakeLinks(data, bytes.size()) : reader->TakeAddresses(data, bytes.size());
+}
+
+const std::string kMac = {2, 0, 0, 0, 0, 1};
+
+// Interfaces from rtnetlink messages: in index order whatever order they come in, only as many as
+// the records can hold, and a dump given up once the rest cannot fit.
+TEST(NetlinkInterfaces, MessagesToInterfaces) {
+    const std::string local = {10, 0, 0, 1}, peer = {10, 0, 0, 2}, other = {10, 0, 0, 3};
+    standin::NetlinkInterfaces unordered(104);  // room for two link records and an IPv4 record
+    EXPECT_TRUE(Take(&unordered, Link(3, "c", kMac) + Link(1, "lo", "", ARPHRD_LOOPBACK, IFF_LOOPBACK), true));
+    EXPECT_TRUE(Take(&unordered, Link(2, "b", std::string(20, 'i'), ARPHRD_INFINIBAND) + Link(4, "d", kMac), true));
+    EXPECT_FALSE(Take(&unordered, Done(), true));
+    ASSERT_EQ(unordered.interfaces.size(), 2u);
+    EXPECT_EQ(unordered.interfaces[0].name, "lo");
+    EXPECT_EQ(unordered.interfaces[0].type, 24);
+    EXPECT_TRUE(unordered.interfaces[0].linkAddress.empty());
+    EXPECT_EQ(unordered.interfaces[1].name, "b");
+    EXPECT_EQ(unordered.interfaces[1].type, 1);
+    EXPECT_EQ(unordered.interfaces[1].linkAddress, std::vector<unsigned char>(8, 'i'));  // as a packet address holds it
+    EXPECT_FALSE(unordered.failed);
+    unordered.BeginAddresses();
+    EXPECT_TRUE(Take(&unordered,
+                     Address(2, AF_INET, {{IFA_LOCAL, other}}) + Address(2, AF_INET, {{IFA_LOCAL, other}}) +
+                         Address(1, AF_INET, {{IFA_LOCAL, local}}),
+                     false))
+        << "out of index order, an address that does not fit ends nothing";
+    EXPECT_EQ(unordered.interfaces[0].ipv4.size(), 1u);
+    EXPECT_EQ(unordered.interfaces[1].ipv4.size(), 1u);
+
+    standin::NetlinkInterfaces ordered(104);  // two link records and one IPv4 record
+    EXPECT_FALSE(Take(&ordered, Link(1, "a", kMac) + Link(2, "b", std::string(29, 'x')) + Link(3, "c", kMac), true))
+        << "in index order the dump stops at the first link that cannot fit";
+    ASSERT_EQ(ordered.interfaces.size(), 2u);
+    EXPECT_EQ(ordered.interfaces[0].linkAddress, std::vector<unsigned char>(kMac.begin(), kMac.end()));
+    EXPECT_TRUE(ordered.interfaces[1].linkAddress.empty()) << "an address longer than the C library keeps";
+    ordered.BeginAddresses();
+    EXPECT_TRUE(Take(&ordered,
+                     Address(1, AF_INET, {{IFA_ADDRESS, peer}, {IFA_LOCAL, local}}) +
+                         Address(1, AF_INET, {{IFA_LOCAL, "\1"}}) + Address(1, AF_INET, {{IFA_ADDRESS, other}}),
+                     false));
+    EXPECT_FALSE(Take(&ordered, Address(2, AF_INET, {{IFA_ADDRESS, other}}), false)) << "no room left after it";
+    ASSERT_EQ(ordered.interfaces.size(), 2u);
+    ASSERT_EQ(ordered.interfaces[0].ipv4.size(), 2u);
+    EXPECT_EQ(ordered.interfaces[0].ipv4[0][3], 1) << "the local address, not the peer";
+    EXPECT_EQ(ordered.interfaces[0].ipv4[1][3], 3);
+    EXPECT_TRUE(ordered.interfaces[1].ipv4.empty()) << "the interface whose records filled the buffer";
+    ordered.BeginAddresses();
+    EXPECT_FALSE(Take(&ordered, Address(3, AF_INET6, {{IFA_ADDRESS, std::string(16, 'z')}}), false))
+        << "past the last interface kept";
+
+    for (const std::string &bad : {Link(1, "a", kMac).substr(0, 30), Message(NLMSG_ERROR, -EPERM, {})}) {
+        standin::NetlinkInterfaces reader(960);
+        EXPECT_FALSE(Take(&reader, bad, true));
+        EXPECT_TRUE(reader.failed);
+    }
+}
+
+// On the live machine, in a private network namespace with more interfaces than the records can
+// hold: stopping early gives the same records as reading everything.
+TEST(NetlinkInterfaces, StopsWhereTheRecordsNoLongerFit) {
+    if (geteuid() != 0 || unshare(CLONE_NEWNET) != 0) GTEST_SKIP() << "needs root for a private network namespace";
+    const std::string script =
+        "ip link set lo up && ip addr add 10.9.0.1/24 dev lo && "
+        "for i in $(seq 1 150); do echo \"link add va$i type veth peer name vb$i\"; done | ip -batch - && "
+        "ip addr add 10.9.1.1/24 dev va3 && ip addr add 10.9.2.1/24 dev va3 && ip -6 addr add fd09::1/64 dev vb3 nodad";
+    if (system(("PATH=/usr/sbin:/sbin:$PATH; " + script + " 2>/dev/null").c_str()) != 0) GTEST_SKIP() << "needs ip";
+    const std::vector<standin::InterfaceInfo> all = standin::ReadLiveInterfaces();
+    ASSERT_EQ(all.size(), 301u);
+    for (const size_t capacity : {0u, 35u, 36u, 68u, 200u, 960u, 4000u}) {
+        std::vector<unsigned char> whole(capacity + 1), early(capacity + 1);
+        const std::vector<standin::InterfaceInfo> kept = standin::ReadLiveInterfaces(capacity);
+        EXPECT_LE(kept.size(), capacity / 36 + 1) << capacity;
+        const size_t length = standin::EncodeInterfaceRecords(all, whole.data(), capacity);
+        ASSERT_EQ(standin::EncodeInterfaceRecords(kept, early.data(), capacity), length) << capacity;
+        EXPECT_EQ(whole, early) << capacity;
+    }
 }
 
 TEST(InterfaceList, AgreesWithGetifaddrs) {

@@ -1,12 +1,7 @@
 // The interface list for hosts without SIOCGIFCONF's BSD records: the records macOS would return,
-// built from getifaddrs (or from a test's installed interfaces).
-#include <arpa/inet.h>
+// built from the kernel's rtnetlink dumps (or from a test's installed interfaces).
 #include <errno.h>
 #include <fcntl.h>
-#include <ifaddrs.h>
-#include <net/if.h>
-#include <net/if_arp.h>
-#include <netpacket/packet.h>
 
 #include <algorithm>
 #include <cstring>
@@ -17,10 +12,6 @@
 
 namespace standin {
 namespace {
-
-const unsigned char kTypeEthernet = 6;   // IFT_ETHER
-const unsigned char kTypeLoopback = 24;  // IFT_LOOP
-const unsigned char kTypeOther = 1;      // IFT_OTHER
 
 struct ListState {
     std::mutex mutex;
@@ -78,18 +69,6 @@ std::vector<unsigned char> InetAddress(const std::array<unsigned char, N> &addre
     return sa;
 }
 
-InterfaceInfo *FindOrAdd(std::vector<InterfaceInfo> *list, const std::string &name) {
-    for (auto &info : *list) {
-        if (info.name == name) return &info;
-    }
-    InterfaceInfo info;
-    info.name = name;
-    info.index = if_nametoindex(name.c_str());
-    info.type = kTypeOther;
-    list->push_back(std::move(info));
-    return &list->back();
-}
-
 }  // namespace
 
 size_t EncodeInterfaceRecords(const std::vector<InterfaceInfo> &interfaces, unsigned char *buffer, size_t capacity) {
@@ -105,50 +84,6 @@ size_t EncodeInterfaceRecords(const std::vector<InterfaceInfo> &interfaces, unsi
         }
     }
     return used;
-}
-
-std::vector<InterfaceInfo> ReadLiveInterfaces() {
-    std::vector<InterfaceInfo> list;
-    ifaddrs *addresses = nullptr;
-    if (getifaddrs(&addresses) != 0) return list;
-    for (const ifaddrs *a = addresses; a != nullptr; a = a->ifa_next) {
-        if (a->ifa_name == nullptr) continue;
-        std::string name = a->ifa_name;
-        name = name.substr(0, name.find(':'));  // an address label such as eth0:1 belongs to eth0
-        InterfaceInfo *info = FindOrAdd(&list, name);
-        if (a->ifa_flags & IFF_LOOPBACK) info->type = kTypeLoopback;
-        if (a->ifa_addr == nullptr) continue;
-        switch (a->ifa_addr->sa_family) {
-            case AF_PACKET: {
-                const auto *ll = reinterpret_cast<const sockaddr_ll *>(a->ifa_addr);
-                if (ll->sll_hatype == ARPHRD_LOOPBACK) {
-                    info->type = kTypeLoopback;
-                } else {
-                    if (ll->sll_hatype == ARPHRD_ETHER) info->type = kTypeEthernet;
-                    const size_t length = std::min<size_t>(ll->sll_halen, sizeof ll->sll_addr);
-                    info->linkAddress.assign(ll->sll_addr, ll->sll_addr + length);
-                }
-                break;
-            }
-            case AF_INET: {
-                std::array<unsigned char, 4> bytes;
-                std::memcpy(bytes.data(), &reinterpret_cast<const sockaddr_in *>(a->ifa_addr)->sin_addr, 4);
-                info->ipv4.push_back(bytes);
-                break;
-            }
-            case AF_INET6: {
-                std::array<unsigned char, 16> bytes;
-                std::memcpy(bytes.data(), &reinterpret_cast<const sockaddr_in6 *>(a->ifa_addr)->sin6_addr, 16);
-                info->ipv6.push_back(bytes);
-                break;
-            }
-            default: break;
-        }
-    }
-    freeifaddrs(addresses);
-    std::stable_sort(list.begin(), list.end(),
-                     [](const InterfaceInfo &a, const InterfaceInfo &b) { return a.index < b.index; });
-    return list;
 }
 
 void InstallInterfaces(const std::vector<InterfaceInfo> &interfaces) {
@@ -190,7 +125,7 @@ int RequestInterfaceList(int socket, void *buffer, int32_t *length) {
         }
         if (state.installed) interfaces = state.interfaces;
     }
-    if (!state.installed) interfaces = standin::ReadLiveInterfaces();
+    if (!state.installed) interfaces = standin::ReadLiveInterfaces(static_cast<size_t>(*length));
     *length = static_cast<int32_t>(standin::EncodeInterfaceRecords(interfaces, static_cast<unsigned char *>(buffer),
                                                                    static_cast<size_t>(*length)));
     return 0;

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -81,8 +82,31 @@ struct InterfaceInfo {
 // Lays the interfaces out as BSD interface request records, whole records only, in capacity bytes.
 // Returns the bytes written.
 size_t EncodeInterfaceRecords(const std::vector<InterfaceInfo> &interfaces, unsigned char *buffer, size_t capacity);
-// The live machine's interfaces from getifaddrs, in interface-index order.
-std::vector<InterfaceInfo> ReadLiveInterfaces();
+// Builds the interface list from the buffers of rtnetlink dumps as they are received: first a link
+// dump, then address dumps (IPv4, then IPv6). Only the interfaces whose records can still fit in
+// capacity bytes are kept, so a reader may stop a dump as soon as a Take call returns false.
+class NetlinkInterfaces {
+  public:
+    explicit NetlinkInterfaces(size_t capacity);
+    // Take one received buffer of a link dump (RTM_NEWLINK messages): false once the dump has ended or
+    // failed, or no later link can fit (the links came in index order).
+    bool TakeLinks(const unsigned char *bytes, size_t length);
+    // Starts an address dump; Take one received buffer of it (RTM_NEWADDR): false as for links.
+    void BeginAddresses();
+    bool TakeAddresses(const unsigned char *bytes, size_t length);
+
+    bool failed = false;                    // an error message or a malformed message was received
+    std::vector<InterfaceInfo> interfaces;  // in interface-index order
+
+  private:
+    std::vector<InterfaceInfo>::iterator Find(unsigned index);
+    size_t capacity_;
+    bool ascending_ = true, addressesAscending_ = true;
+    unsigned lastIndex_ = 0, lastAddressIndex_ = 0;
+};
+// The live machine's interfaces read through rtnetlink, in interface-index order, as far as their
+// records fit in capacity bytes (the interfaces after those are not read).
+std::vector<InterfaceInfo> ReadLiveInterfaces(size_t capacity = SIZE_MAX);
 // The interface list reports these instead of the live machine's.
 void InstallInterfaces(const std::vector<InterfaceInfo> &interfaces);
 void UseLiveInterfaces();
