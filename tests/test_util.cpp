@@ -1,6 +1,8 @@
 // Test helpers: temporary folders, files, and running programs with captured output.
 #include "test_util.h"
 
+#include <gtest/gtest.h>
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <spawn.h>
@@ -23,8 +25,28 @@ TempDir::TempDir() {
     path_ = made != nullptr ? made : "";
 }
 
+namespace {
+
+// A destination's temporary file: ".NAME." and six more characters, as mkstemp makes it.
+bool IsTemporaryName(const std::string &name) {
+    return name.size() > 8 && name[0] == '.' && name[name.size() - 7] == '.';
+}
+
+// Fails the running test for every temporary file left in folder or below it.
+void ExpectNoTemporaryFiles(const std::string &folder) {
+    for (const std::string &name : ListFolder(folder)) {
+        const std::string path = folder + "/" + name;
+        EXPECT_FALSE(IsTemporaryName(name)) << "temporary file left behind: " << path;
+        struct stat info;
+        if (lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) ExpectNoTemporaryFiles(path);
+    }
+}
+
+}  // namespace
+
 TempDir::~TempDir() {
     if (path_.empty()) return;
+    ExpectNoTemporaryFiles(path_);
     std::string command = "rm -rf '" + path_ + "'";
     if (system(command.c_str()) != 0) {
         // nothing more to do: the folder is under /tmp

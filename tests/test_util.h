@@ -6,7 +6,8 @@
 
 namespace testutil {
 
-// A fresh folder under /tmp, removed with everything in it when the object goes.
+// A fresh folder under /tmp, removed with everything in it when the object goes. A temporary file
+// of a destination (".NAME.XXXXXX") still in it or below it then fails the running test.
 class TempDir {
   public:
     TempDir();
@@ -36,6 +37,10 @@ struct RunResult {
 // Runs the program with the arguments; standard output and error are captured. The environment is
 // inherited; extraEnv entries ("NAME=value") are added.
 RunResult Run(const std::vector<std::string> &argv, const std::vector<std::string> &extraEnv = {});
+
+// Says that the running test keeps CF objects or heap blocks for the process on purpose (what: why),
+// so that they are not reported as left behind. Descriptors and registry handles are still checked.
+void KeepsForProcess(const char *what);
 
 // Validates an XML document against the tool's schema with xmllint; the message on failure.
 bool ValidatesAgainstSchema(const std::string &document, std::string *message);

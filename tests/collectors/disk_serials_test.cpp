@@ -191,14 +191,9 @@ TEST_F(DiskSerialsTest, MasterPortFailureEmptiesEveryRow) {
     RunCapturePass();
     EXPECT_EQ(gStore.diskSerialCount, -1);
     for (int row = 12; row <= 15; ++row) EXPECT_STREQ(SettingValue(row), "") << row;
-}
-
-TEST_F(DiskSerialsTest, ReleasesItsOwnMasterPort) {
-    Install({Ahci("a"), Ata("b")});
-    const long ports = standin::LiveMasterPortCount();
-    char slots[4][kTextSize];
-    EXPECT_EQ(CaptureDiskSerials(slots, 4), 2);
-    EXPECT_EQ(standin::LiveMasterPortCount(), ports);
+    char slots[4][kTextSize] = {"old", "old", "old", "old"};
+    EXPECT_EQ(CaptureDiskSerials(slots, 4), -1);
+    for (const auto &slot : slots) EXPECT_STREQ(slot, "");
 }
 
 TEST_F(DiskSerialsTest, NullArguments) {

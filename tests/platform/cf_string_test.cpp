@@ -8,12 +8,7 @@
 
 namespace {
 
-class CFStringTest : public ::testing::Test {
-  protected:
-    void SetUp() override { baseline_ = standin::LiveObjectCount(); }
-    void TearDown() override { EXPECT_EQ(standin::LiveObjectCount(), baseline_) << "CF objects leaked"; }
-    long baseline_ = 0;
-};
+class CFStringTest : public ::testing::Test {};
 
 TEST_F(CFStringTest, LengthCountsUtf16Units) {
     struct Case {
