@@ -21,8 +21,14 @@ TEST(CopyCFStringBytes, BoundsAndWholeCharacters) {
         CFIndex size;
         const char *out;
     } cases[] = {
-        {"serial", 64, "serial"},        {"serial", 4, "ser"}, {"serial", 1, ""}, {"ab\xC3\xA9", 4, "ab"},
-        {"ab\xC3\xA9", 5, "ab\xC3\xA9"}, {"", 8, ""},
+        {"serial", 64, "serial"},
+        {"serial", 4, "ser"},
+        {"serial", 1, ""},
+        {"ab\xC3\xA9", 4, "ab"},
+        {"ab\xC3\xA9", 5, "ab\xC3\xA9"},
+        {"", 8, ""},
+        {"a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", 1, ""},  // no room: the platform may only measure
+        {"\xC3\xA9", 2, ""},
     };
     for (const auto &c : cases) {
         CFStringRef s = Make(c.in);
@@ -30,6 +36,8 @@ TEST(CopyCFStringBytes, BoundsAndWholeCharacters) {
         memset(buf, 'Z', sizeof buf);
         CopyCFStringBytes(s, kCFStringEncodingUTF8, buf, c.size);
         EXPECT_STREQ(buf, c.out) << c.in << " in " << c.size;
+        EXPECT_EQ(std::string(buf + c.size, sizeof buf - c.size), std::string(sizeof buf - c.size, 'Z'))
+            << c.in << " in " << c.size << ": written past the buffer";
         CFRelease(s);
     }
 }
@@ -41,11 +49,29 @@ TEST(CopyCFStringBytes, NullsAndLossByte) {
     EXPECT_EQ(CopyCFStringBytes(nullptr, kCFStringEncodingUTF8, buf, sizeof buf), 0);
     EXPECT_STREQ(buf, "");
     EXPECT_EQ(CopyCFStringBytes(CFSTR("x"), kCFStringEncodingUTF8, nullptr, 8), 0);
-    const UniChar units[] = {'o', 0xDC00, 'k'};
-    CFStringRef s = CFStringCreateWithCharacters(kCFAllocatorDefault, units, 3);
-    EXPECT_EQ(CopyCFStringBytes(s, kCFStringEncodingUTF8, buf, sizeof buf), 3);
-    EXPECT_STREQ(buf, "o?k");
-    CFRelease(s);
+    // Each unpaired surrogate becomes "?", wherever it stands and whatever the platform's converter does.
+    const struct {
+        std::u16string units;
+        CFIndex size;
+        const char *out;
+        CFIndex converted;
+    } lossCases[] = {
+        {u"o\xDC00k", 8, "o?k", 3},
+        {u"\xDC00ok", 8, "?ok", 3},
+        {u"a\xD800\xD800"
+         u"b",
+         8, "a??b", 4},
+        {u"o\xDC00k", 3, "o?", 2},
+        {u"\xE9\xDC00", 3, "\xC3\xA9", 1},
+    };
+    for (const auto &c : lossCases) {
+        CFStringRef s =
+            CFStringCreateWithCharacters(kCFAllocatorDefault, reinterpret_cast<const UniChar *>(c.units.data()),
+                                         static_cast<CFIndex>(c.units.size()));
+        EXPECT_EQ(CopyCFStringBytes(s, kCFStringEncodingUTF8, buf, c.size), c.converted) << c.out;
+        EXPECT_STREQ(buf, c.out);
+        CFRelease(s);
+    }
 }
 
 TEST(GetPlatformExpert, RetriesAfterAFailedMasterPort) {

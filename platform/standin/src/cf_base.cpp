@@ -3,6 +3,8 @@
 #include "standin_testing.h"
 
 #include <climits>
+#include <cstdio>
+#include <cstdlib>
 
 namespace standin {
 namespace {
@@ -23,6 +25,11 @@ void MakeImmortal(CFObject *object) {
 
 long LiveObjectCount() { return gLiveObjects.load(std::memory_order_relaxed); }
 
+void CrashAsCoreFoundationWould(const char *call, const char *what) {
+    std::fprintf(stderr, "%s: %s: Core Foundation would crash here\n", call, what);
+    std::abort();
+}
+
 }  // namespace standin
 
 extern "C" {
@@ -30,19 +37,21 @@ extern "C" {
 const CFAllocatorRef kCFAllocatorDefault = nullptr;  // as on macOS: NULL means the default allocator
 
 CFTypeID CFGetTypeID(CFTypeRef cf) {
-    const standin::CFObject *object = standin::AsObject(cf);
-    return object != nullptr ? object->type : 0;
+    standin::RequireArgument(cf, "CFGetTypeID");
+    return standin::AsObject(cf)->type;
 }
 
 CFTypeRef CFRetain(CFTypeRef cf) {
+    standin::RequireArgument(cf, "CFRetain");
     standin::CFObject *object = standin::AsMutableObject(cf);
-    if (object != nullptr && !object->immortal) object->refCount.fetch_add(1, std::memory_order_relaxed);
+    if (!object->immortal) object->refCount.fetch_add(1, std::memory_order_relaxed);
     return cf;
 }
 
 void CFRelease(CFTypeRef cf) {
+    standin::RequireArgument(cf, "CFRelease");
     standin::CFObject *object = standin::AsMutableObject(cf);
-    if (object == nullptr || object->immortal) return;
+    if (object->immortal) return;
     if (object->refCount.fetch_sub(1, std::memory_order_acq_rel) == 1) delete object;
 }
 
@@ -53,10 +62,12 @@ CFIndex CFGetRetainCount(CFTypeRef cf) {
 }
 
 Boolean CFEqual(CFTypeRef cf1, CFTypeRef cf2) {
-    if (cf1 == cf2) return cf1 != nullptr;
+    standin::RequireArgument(cf1, "CFEqual");
+    standin::RequireArgument(cf2, "CFEqual");
+    if (cf1 == cf2) return true;
     const standin::CFObject *a = standin::AsObject(cf1);
     const standin::CFObject *b = standin::AsObject(cf2);
-    if (a == nullptr || b == nullptr || a->type != b->type) return false;
+    if (a->type != b->type) return false;
     return a->Equals(*b);
 }
 

@@ -49,22 +49,24 @@ CFDataRef CFDataCreate(CFAllocatorRef, const UInt8 *bytes, CFIndex length) {
 }
 
 CFIndex CFDataGetLength(CFDataRef theData) {
+    standin::RequireArgument(theData, "CFDataGetLength");
     const __CFData *d = As<__CFData>(theData, kTypeData);
     return d != nullptr ? static_cast<CFIndex>(d->bytes.size()) : 0;
 }
 
 const UInt8 *CFDataGetBytePtr(CFDataRef theData) {
     const __CFData *d = As<__CFData>(theData, kTypeData);
-    if (d == nullptr) return nullptr;
-    static const UInt8 kEmpty[1] = {0};
-    return d->bytes.empty() ? kEmpty : d->bytes.data();
+    if (d == nullptr || d->bytes.empty()) return nullptr;  // as Core Foundation gives for empty data
+    return d->bytes.data();
 }
 
 void CFDataGetBytes(CFDataRef theData, CFRange range, UInt8 *buffer) {
     const __CFData *d = As<__CFData>(theData, kTypeData);
     if (d == nullptr || buffer == nullptr || range.location < 0 || range.length <= 0) return;
     const CFIndex size = static_cast<CFIndex>(d->bytes.size());
-    if (range.location > size || range.length > size - range.location) return;
+    if (range.location > size || range.length > size - range.location) {
+        standin::CrashAsCoreFoundationWould("CFDataGetBytes", "range past the end of the data");
+    }
     std::memcpy(buffer, d->bytes.data() + range.location, static_cast<size_t>(range.length));
 }
 
@@ -93,6 +95,7 @@ CFIndex CFDictionaryGetCount(CFDictionaryRef theDict) {
 }
 
 const void *CFDictionaryGetValue(CFDictionaryRef theDict, const void *key) {
+    standin::RequireArgument(theDict, "CFDictionaryGetValue");
     const __CFDictionary *d = As<__CFDictionary>(theDict, kTypeDictionary);
     if (d == nullptr || key == nullptr) return nullptr;
     for (const auto &entry : d->entries) {

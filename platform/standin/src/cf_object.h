@@ -41,6 +41,13 @@ struct CFObject {
 // Marks an object as a process-lifetime constant and takes it out of the live count.
 void MakeImmortal(CFObject *object);
 
+// Where Core Foundation crashes (a null argument it never checks, a range past the end), the stand-in
+// stops the process with a message naming the call, so that no test passes over such a call.
+[[noreturn]] void CrashAsCoreFoundationWould(const char *call, const char *what);
+inline void RequireArgument(const void *argument, const char *call) {
+    if (argument == nullptr) CrashAsCoreFoundationWould(call, "NULL argument");
+}
+
 inline const CFObject *AsObject(CFTypeRef ref) { return static_cast<const CFObject *>(ref); }
 inline CFObject *AsMutableObject(CFTypeRef ref) { return const_cast<CFObject *>(AsObject(ref)); }
 

@@ -199,8 +199,8 @@ CFPropertyListRef CFPropertyListCreateFromXMLData(CFAllocatorRef, CFDataRef xmlD
     // The stand-in's containers are always mutable, which every mutability option allows.
     if (errorString != nullptr) *errorString = nullptr;
     CFTypeRef result = nullptr;
-    const CFIndex length = CFDataGetLength(xmlData);
-    if (xmlData != nullptr && length > 0 && length <= static_cast<CFIndex>(UINT32_MAX)) {
+    const CFIndex length = xmlData != nullptr ? CFDataGetLength(xmlData) : 0;
+    if (length > 0 && length <= static_cast<CFIndex>(UINT32_MAX)) {
         PlistHolder parsed;
         ParseBytes(reinterpret_cast<const char *>(CFDataGetBytePtr(xmlData)), static_cast<uint32_t>(length),
                    &parsed.node);

@@ -200,6 +200,10 @@ CFStringRef CFStringCreateWithBytes(CFAllocatorRef, const UInt8 *bytes, CFIndex 
     const char *text = reinterpret_cast<const char *>(bytes);
     switch (encoding) {
         case kCFStringEncodingUTF8:
+            if (numBytes >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
+                text += 3;  // a byte-order mark is no character of the string
+                numBytes -= 3;
+            }
             if (!standin::DecodeUtf8(text, static_cast<size_t>(numBytes), /* lossy */ false, &units)) return nullptr;
             break;
         case kCFStringEncodingASCII:
@@ -227,6 +231,7 @@ CFStringRef CFStringCreateWithCharacters(CFAllocatorRef, const UniChar *chars, C
 }
 
 CFIndex CFStringGetLength(CFStringRef theString) {
+    standin::RequireArgument(theString, "CFStringGetLength");
     const __CFString *s = As<__CFString>(theString, kTypeString);
     return s != nullptr ? static_cast<CFIndex>(s->units.size()) : 0;
 }
@@ -244,6 +249,17 @@ CFIndex CFStringGetBytes(CFStringRef theString, CFRange range, CFStringEncoding 
     CFIndex converted = 0;
     const __CFString *s = As<__CFString>(theString, kTypeString);
     const CFIndex length = s != nullptr ? static_cast<CFIndex>(s->units.size()) : 0;
+    // Core Foundation copies a string it keeps in 8 bits (ASCII here) directly, as far as the room
+    // goes; anything else goes through its converter, which takes a room of 0 bytes as a request to
+    // measure and then writes nothing.
+    if (buffer != nullptr && maxBufLen == 0 && s != nullptr) {
+        for (char16_t unit : s->units) {
+            if (unit >= 0x80) {
+                buffer = nullptr;
+                break;
+            }
+        }
+    }
     if (s != nullptr && standin::SupportedEncoding(encoding) && range.location >= 0 && range.length >= 0 &&
         range.location <= length && range.length <= length - range.location) {
         const CFIndex end = range.location + range.length;
@@ -252,7 +268,8 @@ CFIndex CFStringGetBytes(CFStringRef theString, CFRange range, CFStringEncoding 
             UInt8 bytes[4];
             size_t n = standin::EncodeChar(ch, encoding, bytes);
             if (n == 0) {
-                if (lossByte == 0) break;
+                // The UTF-8 converter stops at an unpaired surrogate and never uses the loss byte.
+                if (lossByte == 0 || encoding == kCFStringEncodingUTF8) break;
                 bytes[0] = lossByte;
                 n = 1;
             }
@@ -272,8 +289,8 @@ CFIndex CFStringGetBytes(CFStringRef theString, CFRange range, CFStringEncoding 
 Boolean CFStringGetCString(CFStringRef theString, char *buffer, CFIndex bufferSize, CFStringEncoding encoding) {
     if (buffer == nullptr || bufferSize < 1) return false;
     buffer[0] = '\0';
-    const CFIndex length = CFStringGetLength(theString);
     if (theString == nullptr || As<__CFString>(theString, kTypeString) == nullptr) return false;
+    const CFIndex length = CFStringGetLength(theString);
     CFIndex used = 0;
     CFIndex converted = CFStringGetBytes(theString, CFRangeMake(0, length), encoding, /* lossByte */ 0,
                                          /* isExternalRepresentation */ false, reinterpret_cast<UInt8 *>(buffer),
@@ -289,6 +306,7 @@ Boolean CFStringGetCString(CFStringRef theString, char *buffer, CFIndex bufferSi
 CFIndex CFStringGetMaximumSizeForEncoding(CFIndex length, CFStringEncoding encoding) {
     if (length < 0) return CFIndex{kCFNotFound};
     if (encoding == kCFStringEncodingUTF8) return length > LONG_MAX / 3 ? CFIndex{kCFNotFound} : 3 * length;
+    if (encoding == kCFStringEncodingUTF16) return length > LONG_MAX / 2 ? CFIndex{kCFNotFound} : 2 * length;
     return length;
 }
 
