@@ -56,37 +56,51 @@ void CheckPropertyList(const uint8_t *data, size_t size) {
 
 void CheckBundleVersion(const uint8_t *data, size_t size) {
     const long before = standin::LiveObjectCount();
+    long kept = 0;  // the objects of the bundle, which stays
     // The text goes straight to the packer, and through a bundle's Info.plist as its version string.
     std::string text(reinterpret_cast<const char *>(data), size);
     text = text.substr(0, text.find('\0'));
     const uint32_t packed = PackVersionText(text.c_str());
 
-    const std::string bundle = ScratchFolder() + "/Fuzz.bundle";
+    // A bundle is read once and kept for the process: each input gets a folder and an identifier of
+    // its own, and the folder goes again once read.
+    static unsigned inputs = 0;
+    const std::string name = "Fuzz" + std::to_string(inputs++);
+    const std::string bundle = ScratchFolder() + "/" + name + ".bundle";
     const std::string contents = bundle + "/Contents";
+    const std::string plistPath = contents + "/Info.plist";
     mkdir(bundle.c_str(), 0700);
     mkdir(contents.c_str(), 0700);
     CFStringRef version = CFStringCreateWithBytes(kCFAllocatorDefault, reinterpret_cast<const UInt8 *>(text.data()),
                                                   static_cast<CFIndex>(text.size()), kCFStringEncodingUTF8, false);
-    if (version != NULL) {
+    CFStringRef identifier =
+        CFStringCreateWithCString(kCFAllocatorDefault, ("com.example." + name).c_str(), kCFStringEncodingUTF8);
+    if (version != NULL && identifier != NULL) {
         const void *keys[] = {CFSTR("CFBundleIdentifier"), CFSTR("CFBundleVersion")};
-        const void *values[] = {CFSTR("com.example.fuzz"), version};
+        const void *values[] = {identifier, version};
         CFDictionaryRef info = CFDictionaryCreate(kCFAllocatorDefault, keys, values, 2, &kCFTypeDictionaryKeyCallBacks,
                                                   &kCFTypeDictionaryValueCallBacks);
-        const std::string plistPath = contents + "/Info.plist";
-        if (WritePropertyListToPath(info, reinterpret_cast<const UInt8 *>(plistPath.data()),
-                                    static_cast<CFIndex>(plistPath.size())) == kIOReturnSuccess) {
+        const IOReturn written = WritePropertyListToPath(info, reinterpret_cast<const UInt8 *>(plistPath.data()),
+                                                         static_cast<CFIndex>(plistPath.size()));
+        CFRelease(info);
+        if (written == kIOReturnSuccess) {
             CFURLRef url = CFURLCreateFromFileSystemRepresentation(
                 kCFAllocatorDefault, reinterpret_cast<const UInt8 *>(bundle.data()),
                 static_cast<CFIndex>(bundle.size()), /* isDirectory */ true);
-            CFBundleRef created = CFBundleCreate(kCFAllocatorDefault, url);
-            const uint32_t viaBundle = GetBundleVersionByIdentifier(CFSTR("com.example.fuzz"));
+            const long beforeBundle = standin::LiveObjectCount();
+            CFBundleRef created = CFBundleCreate(kCFAllocatorDefault, url);  // kept for the process
+            kept = standin::LiveObjectCount() - beforeBundle;
+            CFRelease(url);
+            const uint32_t viaBundle = GetBundleVersionByIdentifier(identifier);
             // Texts of 20 bytes or more do not fit the 20-byte conversion and give 0.
             CHECK_PROPERTY("version", viaBundle == (strlen(text.c_str()) < 20 ? packed : 0u), text.c_str());
             if (created != NULL) CFRelease(created);
-            CFRelease(url);
         }
-        CFRelease(info);
-        CFRelease(version);
     }
-    CHECK_PROPERTY("version", standin::LiveObjectCount() == before, text.c_str());
+    if (version != NULL) CFRelease(version);
+    if (identifier != NULL) CFRelease(identifier);
+    unlink(plistPath.c_str());
+    rmdir(contents.c_str());
+    rmdir(bundle.c_str());
+    CHECK_PROPERTY("version", standin::LiveObjectCount() == before + kept, text.c_str());
 }

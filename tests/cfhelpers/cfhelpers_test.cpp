@@ -33,6 +33,14 @@ CFStringRef Str(const std::string &s) {
     return CFStringCreateWithCString(kCFAllocatorDefault, s.c_str(), kCFStringEncodingUTF8);
 }
 
+// A folder for bundles that lasts as long as the process: Core Foundation keeps a bundle for the
+// process, read once, so bundles made again at the same place (in the second round of the tests) are
+// the ones made first.
+const TempDir &BundleFolder() {
+    static const TempDir folder;
+    return folder;
+}
+
 // A bundle in folder: Contents/Info.plist with the identifier and version element.
 CFBundleRef MakeBundle(const std::string &folder, const std::string &identifier, const std::string &versionElement) {
     MakeFolders(folder + "/Contents/Resources");
@@ -83,7 +91,7 @@ TEST_F(HelpersTest, BundleVersionTable) {
     int n = 0;
     for (const auto &c : cases) {
         const std::string id = "com.example.version" + std::to_string(n);
-        CFBundleRef bundle = MakeBundle(dir_ / ("V" + std::to_string(n++) + ".bundle"), id,
+        CFBundleRef bundle = MakeBundle(BundleFolder() / ("V" + std::to_string(n++) + ".bundle"), id,
                                         "<key>CFBundleVersion</key><string>" + c.text + "</string>\n");
         ASSERT_NE(bundle, nullptr);
         CFStringRef identifier = Str(id);
@@ -96,20 +104,45 @@ TEST_F(HelpersTest, BundleVersionTable) {
 
 TEST_F(HelpersTest, BundleVersionFailures) {
     EXPECT_EQ(GetBundleVersion(nullptr), 0u);
-    CFBundleRef numeric =
-        MakeBundle(dir_ / "N.bundle", "com.example.numeric", "<key>CFBundleVersion</key><integer>5</integer>\n");
+    CFBundleRef numeric = MakeBundle(BundleFolder() / "N.bundle", "com.example.numeric",
+                                     "<key>CFBundleVersion</key><integer>5</integer>\n");
     EXPECT_EQ(GetBundleVersion(numeric), 0u);
-    CFBundleRef none = MakeBundle(dir_ / "E.bundle", "com.example.none", "");
+    CFBundleRef none = MakeBundle(BundleFolder() / "E.bundle", "com.example.none", "");
     EXPECT_EQ(GetBundleVersion(none), 0u);
     CFStringRef unknown = Str("com.example.absent");
     EXPECT_EQ(GetBundleVersionByIdentifier(unknown), 0u);
     CFRelease(unknown);
     CFRelease(numeric);
     CFRelease(none);
-    // A released bundle is no longer found by its identifier.
-    CFStringRef gone = Str("com.example.numeric");
-    EXPECT_EQ(CFBundleGetBundleWithIdentifier(gone), nullptr);
-    CFRelease(gone);
+    // A released bundle is still found by its identifier: bundles are kept for the process.
+    CFStringRef kept = Str("com.example.numeric");
+    EXPECT_EQ(CFBundleGetBundleWithIdentifier(kept), numeric);
+    CFRelease(kept);
+}
+
+// What Core Foundation adds to a bundle: one object a folder, and the numeric form of its version.
+TEST_F(HelpersTest, BundlesAreMadeOncePerFolderWithANumericVersion) {
+    const struct {
+        const char *text;
+        UInt32 numeric;
+    } cases[] = {{"1.2.3", 0x01238000}, {"10.6.8", 0x10688000}, {"2.0.1d17", 0x02012011}, {"1.2b3", 0x01206003},
+                 {"4", 0x04008000},     {"ver2.5", 0},          {"1.2.3.4", 0},           {"1.2d", 0},
+                 {"3.1a256", 0}};
+    int n = 0;
+    for (const auto &c : cases) {
+        const std::string folder = BundleFolder() / ("Numeric" + std::to_string(n++) + ".bundle");
+        CFBundleRef bundle = MakeBundle(folder, "com.example.numeric." + std::to_string(n),
+                                        "<key>CFBundleVersion</key><string>" + std::string(c.text) + "</string>\n");
+        CFBundleRef again = MakeBundle(folder, "com.example.other", "");
+        EXPECT_EQ(again, bundle) << "the bundle of a folder is made once";
+        const void *value = CFDictionaryGetValue(CFBundleGetInfoDictionary(bundle), CFSTR("CFBundleNumericVersion"));
+        UInt32 numeric = 1;
+        ASSERT_NE(value, nullptr) << c.text;
+        CFNumberGetValue(static_cast<CFNumberRef>(value), kCFNumberSInt32Type, &numeric);
+        EXPECT_EQ(numeric, c.numeric) << c.text;
+        CFRelease(again);
+        CFRelease(bundle);
+    }
 }
 
 TEST_F(HelpersTest, MainBundleVersion) {
@@ -135,7 +168,7 @@ struct ResourceCase {
 };
 
 TEST_F(HelpersTest, ResourcePaths) {
-    const std::string folder = dir_ / "R.bundle";
+    const std::string folder = BundleFolder() / "R.bundle";
     CFBundleRef bundle = MakeBundle(folder, "com.example.resources", "");
     MakeFolders(folder + "/Contents/Resources/images");
     MakeFolders(folder + "/Contents/Resources/Base.lproj/nibs");
@@ -325,6 +358,18 @@ TEST_F(HelpersTest, WritesAndTheirCodes) {
     EXPECT_NE(shortData, nullptr);
     if (shortData != nullptr) CFRelease(shortData);
     ASSERT_EQ(chdir(cwd), 0);
+
+    // A length that counts the C string's NUL, and a file's path that ends in "/", name the same file.
+    for (const std::string &same : {out + std::string(1, '\0'), out + "/"}) {
+        ASSERT_EQ(unlink(out.c_str()), 0);
+        EXPECT_EQ(WritePropertyListToPath(plist, reinterpret_cast<const UInt8 *>(same.data()),
+                                          static_cast<CFIndex>(same.size())),
+                  kIOReturnSuccess);
+        CFPropertyListRef again = CreatePropertyListFromPath(same.c_str(), 0);
+        EXPECT_TRUE(again != nullptr && CFEqual(again, plist));
+        if (again != nullptr) CFRelease(again);
+    }
+    EXPECT_EQ(testutil::ListFolder(dir_.path()).size(), 2u);  // out.plist and p
 
     const UInt8 *bytes = reinterpret_cast<const UInt8 *>(out.data());
     EXPECT_EQ(WritePropertyListToPath(plist, bytes, 0), static_cast<IOReturn>(0xe00002c2));

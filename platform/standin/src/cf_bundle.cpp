@@ -1,5 +1,6 @@
-// Bundles for the stand-in: a folder with an Info.plist (in Contents/ or at its top), registered by
-// identifier while alive; the main bundle is the one around the running executable.
+// Bundles for the stand-in: a folder with an Info.plist (in Contents/ or at its top). As Core
+// Foundation does, a bundle is made once per folder and kept for the process (found by its identifier
+// after its last release); the main bundle is the one around the running executable.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,7 +14,50 @@
 namespace {
 
 std::mutex gBundlesMutex;
-std::vector<__CFBundle *> *gBundles = new std::vector<__CFBundle *>();  // alive, by creation order
+std::vector<__CFBundle *> *gBundles = new std::vector<__CFBundle *>();  // each holds a reference
+
+bool IsDigitUnit(UniChar c) { return c >= '0' && c <= '9'; }
+
+// The "vers" form of a version text ("1.2.3d4"), as Core Foundation packs it into
+// CFBundleNumericVersion: two decimal digits of major version, one of minor and one of bug-fix
+// version, a stage (0x20 development, 0x40 alpha, 0x60 beta, 0x80 final) and a build number up to
+// 255. 0 for a text that has not that form.
+UInt32 NumericVersion(CFStringRef text) {
+    const CFIndex length = CFStringGetLength(text);
+    if (length <= 0 || length > 32) return 0;
+    UniChar c[33] = {};
+    for (CFIndex i = 0; i < length; ++i) c[i] = CFStringGetCharacterAtIndex(text, i);
+    CFIndex i = 0;
+    UInt32 major1 = 0, major2 = 0, minor = 0, bugfix = 0, stage = 0x80, build = 0;
+    if (IsDigitUnit(c[i])) {
+        major2 = c[i++] - '0';
+        if (IsDigitUnit(c[i])) {
+            major1 = major2;
+            major2 = c[i++] - '0';
+        }
+    }
+    for (UInt32 *part : {&minor, &bugfix}) {
+        if (i == length || c[i] != '.') break;
+        if (!IsDigitUnit(c[++i])) return 0;
+        *part = c[i++] - '0';
+    }
+    if (i < length) {
+        switch (c[i++]) {
+            case 'd': stage = 0x20; break;
+            case 'a': stage = 0x40; break;
+            case 'b': stage = 0x60; break;
+            case 'f': stage = 0x80; break;
+            default: return 0;
+        }
+        if (i == length) return 0;  // a stage needs its build number
+        for (; i < length; ++i) {
+            if (!IsDigitUnit(c[i])) return 0;
+            build = build * 10 + (c[i] - '0');
+            if (build > 255) return 0;
+        }
+    }
+    return major1 << 28 | major2 << 24 | minor << 20 | bugfix << 16 | stage << 8 | build;
+}
 
 bool IsDirectory(const std::string &path) {
     struct stat info;
@@ -50,6 +94,13 @@ __CFBundle *NewBundle(const std::string &path) {
     auto *bundle = new __CFBundle();
     bundle->path = path;
     bundle->info = ReadInfo(path);
+    const void *version = CFDictionaryGetValue(bundle->info, CFSTR("CFBundleVersion"));
+    if (version != nullptr && CFGetTypeID(version) == CFStringGetTypeID()) {
+        const UInt32 packed = NumericVersion(static_cast<CFStringRef>(version));
+        CFNumberRef number = CFNumberCreate(kCFAllocatorDefault, kCFNumberSInt32Type, &packed);  // owned
+        CFDictionarySetValue(const_cast<CFMutableDictionaryRef>(bundle->info), CFSTR("CFBundleNumericVersion"), number);
+        CFRelease(number);
+    }
     const void *identifier = CFDictionaryGetValue(bundle->info, CFSTR("CFBundleIdentifier"));
     if (identifier != nullptr && CFGetTypeID(identifier) == CFStringGetTypeID()) {
         bundle->identifier = static_cast<CFStringRef>(identifier);
@@ -98,8 +149,15 @@ CFBundleRef CFBundleCreate(CFAllocatorRef, CFURLRef bundleURL) {
     std::string folder = *path;
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
     if (!IsDirectory(folder)) return nullptr;
-    __CFBundle *bundle = NewBundle(folder);
     std::lock_guard<std::mutex> lock(gBundlesMutex);
+    for (__CFBundle *known : *gBundles) {
+        if (known->path == folder) {  // one bundle a folder
+            CFRetain(known);
+            return known;
+        }
+    }
+    __CFBundle *bundle = NewBundle(folder);
+    CFRetain(bundle);  // the table's reference: the bundle stays for the process
     gBundles->push_back(bundle);
     return bundle;
 }

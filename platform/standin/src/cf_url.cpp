@@ -34,6 +34,8 @@ CFURLRef NewFileURL(std::string path, bool isDirectory) {
         if (base.back() != '/') base += '/';
         path = base + path;
     }
+    // A file (not a folder) is named without trailing slashes, as Core Foundation reads and writes it.
+    while (!isDirectory && path.size() > 1 && path.back() == '/') path.pop_back();
     auto *url = new __CFURL();
     url->path = std::move(path);
     url->isDirectory = isDirectory;
@@ -61,6 +63,8 @@ CFURLRef CFURLCreateWithFileSystemPath(CFAllocatorRef, CFStringRef filePath, CFU
 CFURLRef CFURLCreateFromFileSystemRepresentation(CFAllocatorRef, const UInt8 *buffer, CFIndex bufLen,
                                                  Boolean isDirectory) {
     if (buffer == nullptr || bufLen <= 0) return nullptr;
+    while (bufLen > 0 && buffer[bufLen - 1] == 0) --bufLen;  // a length that counts the C string's NUL
+    if (bufLen == 0) return nullptr;
     return standin::NewFileURL(std::string(reinterpret_cast<const char *>(buffer), static_cast<size_t>(bufLen)),
                                isDirectory);
 }
