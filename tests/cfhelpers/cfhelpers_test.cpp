@@ -311,6 +311,59 @@ TEST_F(HelpersTest, PropertyListsFromXmlAndBinaryFiles) {
     }
 }
 
+// Forms Core Foundation reads besides plain XML, and how it writes a dictionary: keys in the order of
+// their UTF-16 units, strings whole.
+TEST_F(HelpersTest, PropertyListFormsAsCoreFoundationReadsAndWrites) {
+    const UInt8 bytes[] = {0, 1};
+    CFDataRef data = CFDataCreate(kCFAllocatorDefault, bytes, 2);
+    const void *abKeys[] = {CFSTR("a")}, *abValues[] = {CFSTR("b")};
+    CFDictionaryRef ab = CFDictionaryCreate(kCFAllocatorDefault, abKeys, abValues, 1, &kCFTypeDictionaryKeyCallBacks,
+                                            &kCFTypeDictionaryValueCallBacks);
+    const void *items[] = {CFSTR("1"), CFSTR("2")};
+    CFArrayRef oneTwo = CFArrayCreate(kCFAllocatorDefault, items, 2, &kCFTypeArrayCallBacks);
+    const std::pair<std::string, CFTypeRef> cases[] = {
+        {"\xEF\xBB\xBF<?xml version=\"1.0\"?><plist><string>hello</string></plist>", CFSTR("hello")},
+        {"<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><plist><string>caf\xE9</string></plist>", CFSTR("caf\u00E9")},
+        {"\"hello\"", CFSTR("hello")},
+        {"{ a = b; }", ab},
+        {"a = b;", ab},
+        {"/* strings file */ \"a\" = \"b\";\n", ab},
+        {"( 1, 2 )", oneTwo},
+        {"<0001>", data},
+    };
+    int n = 0;
+    for (const auto &c : cases) {
+        const std::string path = dir_ / ("form" + std::to_string(n++));
+        testutil::WriteFile(path, c.first);
+        CFPropertyListRef read = CreatePropertyListFromPath(path.c_str(), 0);
+        EXPECT_TRUE(read != nullptr && CFEqual(read, c.second)) << c.first;
+        if (read != nullptr) CFRelease(read);
+    }
+    CFRelease(oneTwo);
+    CFRelease(ab);
+    CFRelease(data);
+
+    CFStringRef withNul = CFStringCreateWithBytes(kCFAllocatorDefault, reinterpret_cast<const UInt8 *>("a\0b"), 3,
+                                                  kCFStringEncodingUTF8, false);
+    const void *keys[] = {CFSTR("big"), CFSTR("alpha"), CFSTR("Beta")};
+    const void *values[] = {withNul, CFSTR("1"), CFSTR("2")};
+    CFDictionaryRef dict = CFDictionaryCreate(kCFAllocatorDefault, keys, values, 3, &kCFTypeDictionaryKeyCallBacks,
+                                              &kCFTypeDictionaryValueCallBacks);
+    const std::string out = dir_ / "sorted.plist";
+    ASSERT_EQ(
+        WritePropertyListToPath(dict, reinterpret_cast<const UInt8 *>(out.data()), static_cast<CFIndex>(out.size())),
+        kIOReturnSuccess);
+    std::string text;
+    ASSERT_TRUE(testutil::ReadFile(out, &text));
+    const size_t beta = text.find("<key>Beta</key>"), alpha = text.find("<key>alpha</key>");
+    EXPECT_TRUE(beta < alpha && alpha < text.find("<key>big</key>")) << text;
+    CFPropertyListRef back = CreatePropertyListFromPath(out.c_str(), 0);
+    EXPECT_TRUE(back != nullptr && CFEqual(back, dict)) << "the string holding NUL comes back whole";
+    if (back != nullptr) CFRelease(back);
+    CFRelease(dict);
+    CFRelease(withNul);
+}
+
 TEST_F(HelpersTest, FilesThatHoldNoPropertyList) {
     const std::vector<std::pair<std::string, std::string>> files = {
         {"empty", ""},
@@ -318,6 +371,12 @@ TEST_F(HelpersTest, FilesThatHoldNoPropertyList) {
         {"broken", "<?xml version=\"1.0\"?><plist><dict><key>a</key>"},
         {"badutf8", "<plist version=\"1.0\"><string>\xFF\xFE</string></plist>"},
         {"truncatedbinary", std::string(kBinaryPlist, 40)},
+        {"keywithoutvalue", "<plist><dict><key>a</key></dict></plist>"},
+        {"twovalues", "<plist version=\"1.0\"><true/><false/></plist>"},
+        {"spacedinteger", "<plist><integer> 5 </integer></plist>"},
+        {"emptyinteger", "<plist><integer></integer></plist>"},
+        {"wordinteger", "<plist><integer>abc</integer></plist>"},
+        {"unfinishedtext", "{ a = b;"},
     };
     for (const auto &file : files) {
         testutil::WriteFile(dir_ / file.first, file.second);

@@ -85,7 +85,7 @@ void SetComputerName(const std::string &utf8) {
     NameState &state = GetNameState();
     std::lock_guard<std::mutex> lock(state.mutex);
     state.mode = NameMode::kFixed;
-    state.fixed = utf8;
+    std::string(utf8).swap(state.fixed);  // no capacity kept from a longer name before
 }
 
 void SetNoComputerName() {
@@ -98,7 +98,7 @@ void UseLiveComputerName(const std::string &machineInfoPath) {
     NameState &state = GetNameState();
     std::lock_guard<std::mutex> lock(state.mutex);
     state.mode = NameMode::kLive;
-    state.machineInfoPath = machineInfoPath;
+    std::string(machineInfoPath).swap(state.machineInfoPath);
 }
 
 }  // namespace standin

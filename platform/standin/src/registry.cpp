@@ -173,9 +173,9 @@ void UseLiveRegistry(const std::string &root) {
     State &state = GetState();
     std::lock_guard<std::mutex> lock(state.mutex);
     state.installed = false;
-    state.root = root;
+    std::string(root).swap(state.root);  // no capacity kept from a longer root before
     state.liveClasses.clear();
-    state.services.clear();
+    standin::ServiceList().swap(state.services);  // its memory too: a test ends as it began
 }
 
 long LiveMasterPortCount() {
