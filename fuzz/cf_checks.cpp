@@ -60,7 +60,7 @@ void CheckBundleVersion(const uint8_t *data, size_t size) {
     // The text goes straight to the packer, and through a bundle's Info.plist as its version string.
     std::string text(reinterpret_cast<const char *>(data), size);
     text = text.substr(0, text.find('\0'));
-    const uint32_t packed = PackVersionText(text.c_str());
+    (void)PackVersionText(text.c_str());
 
     // A bundle is read once and kept for the process: each input gets a folder and an identifier of
     // its own, and the folder goes again once read.
@@ -92,8 +92,12 @@ void CheckBundleVersion(const uint8_t *data, size_t size) {
             kept = standin::LiveObjectCount() - beforeBundle;
             CFRelease(url);
             const uint32_t viaBundle = GetBundleVersionByIdentifier(identifier);
-            // Texts of 20 bytes or more do not fit the 20-byte conversion and give 0.
-            CHECK_PROPERTY("version", viaBundle == (strlen(text.c_str()) < 20 ? packed : 0u), text.c_str());
+            // The bundle holds the text as a CF string holds it (a leading byte-order mark is dropped);
+            // texts of 20 bytes or more do not fit the 20-byte conversion and give 0.
+            char held[4096] = "";
+            CFStringGetCString(version, held, sizeof held, kCFStringEncodingUTF8);
+            const uint32_t expected = strlen(held) < 20 ? PackVersionText(held) : 0u;
+            CHECK_PROPERTY("version", viaBundle == expected, text.c_str());
             if (created != NULL) CFRelease(created);
         }
     }
