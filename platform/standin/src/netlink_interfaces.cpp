@@ -217,20 +217,28 @@ bool Dump(const Request &request, Take take) {
     return ok;
 }
 
+// A dump request of the given type: its header, and nothing else asked.
+template <typename Request>
+Request DumpRequest(uint16_t type, uint32_t sequence) {
+    Request request = {};
+    request.header.nlmsg_len = sizeof request;
+    request.header.nlmsg_type = type;
+    request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+    request.header.nlmsg_seq = sequence;
+    return request;
+}
+
 }  // namespace
 
 std::vector<InterfaceInfo> ReadLiveInterfaces(size_t capacity) {
     NetlinkInterfaces reader(capacity);
-    struct {
+    struct LinkRequest {
         nlmsghdr header;
         ifinfomsg link;
         rtattr maskHeader;
         uint32_t mask;
-    } links = {};
-    links.header.nlmsg_len = sizeof links;
-    links.header.nlmsg_type = RTM_GETLINK;
-    links.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-    links.header.nlmsg_seq = 1;
+    };
+    LinkRequest links = DumpRequest<LinkRequest>(RTM_GETLINK, 1);
     links.link.ifi_family = AF_UNSPEC;
     links.maskHeader.rta_len = RTA_LENGTH(sizeof links.mask);
     links.maskHeader.rta_type = IFLA_EXT_MASK;
@@ -238,14 +246,11 @@ std::vector<InterfaceInfo> ReadLiveInterfaces(size_t capacity) {
     bool ok = Dump(links, [&](const unsigned char *b, size_t n) { return reader.TakeLinks(b, n); });
     for (const unsigned char family : {AF_INET, AF_INET6}) {
         if (!ok || reader.failed || reader.interfaces.empty()) break;
-        struct {
+        struct AddressRequest {
             nlmsghdr header;
             ifaddrmsg address;
-        } addresses = {};
-        addresses.header.nlmsg_len = sizeof addresses;
-        addresses.header.nlmsg_type = RTM_GETADDR;
-        addresses.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-        addresses.header.nlmsg_seq = 2;
+        };
+        AddressRequest addresses = DumpRequest<AddressRequest>(RTM_GETADDR, 2);
         addresses.address.ifa_family = family;
         reader.BeginAddresses();
         ok = Dump(addresses, [&](const unsigned char *b, size_t n) { return reader.TakeAddresses(b, n); });
