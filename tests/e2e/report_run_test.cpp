@@ -8,7 +8,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <map>
 #include <regex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -189,8 +191,10 @@ std::string Escaped(const std::string &s) {
 }
 
 TEST(ReportRun, LiveMachineIdentityAndDisks) {
-    // What the kernel exposes: the DMI product name, and the serial of each block device that has a
-    // device behind it (virtual devices such as loop and zram have none), in name order.
+    // What the kernel exposes: the DMI product name, and the serials of the block devices that have a
+    // device behind them (virtual devices such as loop and zram have none) and are not removable. Their
+    // order is the fake trees' business; here the rows must be serials of those disks, the non-NVMe
+    // ones first, and all of them when the machine has four or fewer.
     std::string model, make;
     if (ReadFile("/sys/class/dmi/id/product_name", &model)) model = Escaped(Trimmed(model));
     if (ReadFile("/sys/class/dmi/id/sys_vendor", &make)) {
@@ -199,23 +203,17 @@ TEST(ReportRun, LiveMachineIdentityAndDisks) {
         const std::string first = make.substr(0, make.find('\0'));
         make = first.find(',') == std::string::npos ? "" : Escaped(first.substr(0, first.find(',')));
     }
-    // Whole disks in name order, the NVMe ones after all others.
-    std::vector<std::string> names = testutil::ListFolder("/sys/block");
-    std::sort(names.begin(), names.end(), [](const std::string &a, const std::string &b) {
-        const bool nvmeA = a.compare(0, 4, "nvme") == 0, nvmeB = b.compare(0, 4, "nvme") == 0;
-        return nvmeA != nvmeB ? nvmeB : a < b;
-    });
-    std::vector<std::string> disks;
-    for (const auto &name : names) {
+    std::map<std::string, bool> disks;  // serial -> on an NVMe disk
+    for (const auto &name : testutil::ListFolder("/sys/block")) {
         struct stat info;
+        std::string serial, removable;
         if (stat(("/sys/block/" + name + "/device").c_str(), &info) != 0) continue;
-        std::string serial;
+        if (ReadFile("/sys/block/" + name + "/removable", &removable) && Trimmed(removable) == "1") continue;
         if (!ReadFile("/sys/block/" + name + "/serial", &serial) || Trimmed(serial).empty()) {
             ReadFile("/sys/block/" + name + "/device/serial", &serial);
         }
-        if (!Trimmed(serial).empty() && disks.size() < 4) disks.push_back(Escaped(Trimmed(serial)));
+        if (!Trimmed(serial).empty()) disks[Escaped(Trimmed(serial))] = name.compare(0, 4, "nvme") == 0;
     }
-    disks.resize(4);
 
     RunResult r = RunTool({MACHINEINFO_BINARY, "-"});
     ASSERT_EQ(r.status, 0);
@@ -225,7 +223,17 @@ TEST(ReportRun, LiveMachineIdentityAndDisks) {
     EXPECT_EQ(settings[3].second, make);
     EXPECT_EQ(settings[1].second, model);
     EXPECT_EQ(settings[4].second, model);
-    for (int n = 0; n < 4; ++n) EXPECT_EQ(settings[12 + n].second, disks[n]) << settings[12 + n].first;
+    std::set<std::string> rows;
+    bool nvmeSeen = false;
+    for (int n = 0; n < 4; ++n) {
+        const std::string &row = settings[12 + n].second;
+        if (row.empty()) continue;
+        ASSERT_EQ(disks.count(row), 1u) << row << " is no serial of this machine's disks";
+        EXPECT_TRUE(disks[row] || !nvmeSeen) << row << " after an NVMe disk";
+        nvmeSeen = nvmeSeen || disks[row];
+        rows.insert(row);
+    }
+    EXPECT_EQ(rows.size(), std::min<size_t>(disks.size(), 4)) << "every disk with a serial, up to four";
 }
 
 // The default destination, in a /tmp of each test's own (a private mount namespace): the machine's
