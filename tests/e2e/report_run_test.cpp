@@ -1,5 +1,7 @@
 // The built tool end to end: the document's lines, its validity, destinations and exit statuses.
 #include <elf.h>
+#include <errno.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <string.h>
@@ -242,11 +244,27 @@ TEST(ReportRun, LiveMachineIdentityAndDisks) {
 class DefaultDestination : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            mount("tmpfs", "/tmp", "tmpfs", 0, "mode=1777") != 0) {
-            GTEST_SKIP() << "needs root and a private mount namespace for a /tmp of its own";
-        }
+        const int machineTmp = open("/tmp", O_PATH | O_DIRECTORY | O_CLOEXEC);  // owned: closed below
+        const bool made = machineTmp >= 0 && unshare(CLONE_NEWNS) == 0 &&
+                          mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+                          mount("tmpfs", "/tmp", "tmpfs", 0, "mode=1777") == 0 && KeepTrees(machineTmp);
+        if (machineTmp >= 0) close(machineTmp);
+        if (!made) GTEST_SKIP() << "needs root and a private mount namespace for a /tmp of its own";
         before_ = testutil::ListFolder("/tmp");
+    }
+    // The build and source trees stay where they are when they lie in the machine's /tmp: their
+    // folders there are bound into the private one.
+    static bool KeepTrees(int machineTmp) {
+        for (const std::string path : {MACHINEINFO_BINARY, MACHINEINFO_SCHEMA}) {
+            if (path.compare(0, 5, "/tmp/") != 0) continue;
+            const std::string top = path.substr(5, path.find('/', 5) - 5);
+            const std::string from = "/proc/self/fd/" + std::to_string(machineTmp) + "/" + top, to = "/tmp/" + top;
+            if ((mkdir(to.c_str(), 0755) != 0 && errno != EEXIST) ||
+                mount(from.c_str(), to.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0) {
+                return false;
+            }
+        }
+        return true;
     }
     void TearDown() override {
         if (IsSkipped()) return;
