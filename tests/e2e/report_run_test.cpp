@@ -244,12 +244,15 @@ TEST(ReportRun, LiveMachineIdentityAndDisks) {
 class DefaultDestination : public ::testing::Test {
   protected:
     void SetUp() override {
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+            GTEST_SKIP() << "needs root and a private mount namespace for a /tmp of its own";
+        }
+        // The machine's /tmp as this namespace sees it, before the private one covers it.
         const int machineTmp = open("/tmp", O_PATH | O_DIRECTORY | O_CLOEXEC);  // owned: closed below
-        const bool made = machineTmp >= 0 && unshare(CLONE_NEWNS) == 0 &&
-                          mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-                          mount("tmpfs", "/tmp", "tmpfs", 0, "mode=1777") == 0 && KeepTrees(machineTmp);
+        const bool made =
+            machineTmp >= 0 && mount("tmpfs", "/tmp", "tmpfs", 0, "mode=1777") == 0 && KeepTrees(machineTmp);
         if (machineTmp >= 0) close(machineTmp);
-        if (!made) GTEST_SKIP() << "needs root and a private mount namespace for a /tmp of its own";
+        ASSERT_TRUE(made) << "no private /tmp with the build and source trees in it: " << strerror(errno);
         before_ = testutil::ListFolder("/tmp");
     }
     // The build and source trees stay where they are when they lie in the machine's /tmp: their
