@@ -137,7 +137,7 @@ void KeepsForProcess(const char *what) { gKept = what; }
 
 int main(int argc, char **argv) {
     ::testing::InitGoogleTest(&argc, argv);
-    ::testing::GTEST_FLAG(repeat) = 2;
+    if (::testing::GTEST_FLAG(repeat) == 1) ::testing::GTEST_FLAG(repeat) = 2;  // unless asked otherwise
     ::testing::UnitTest::GetInstance()->listeners().Append(new LeakListener);
     return RUN_ALL_TESTS();
 }
