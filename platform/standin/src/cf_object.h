@@ -127,6 +127,8 @@ namespace standin {
 
 // UTF-8 text of a CF string, with unpaired surrogates as U+FFFD.
 std::string Utf8Of(CFStringRef string);
+// Appends the UTF-8 form of a code point (below U+110000) to out.
+void AppendUtf8(char32_t cp, std::string *out);
 // New CF string (refcount 1) from UTF-16 units.
 CFStringRef NewString(std::u16string units);
 // New CF string (refcount 1) from bytes taken as UTF-8; each byte that is not becomes U+FFFD.

@@ -32,24 +32,6 @@ int HexValue(char c) {
     return -1;
 }
 
-void AppendUtf8(char32_t cp, std::string *out) {
-    if (cp < 0x80) {
-        out->push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out->push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out->push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
-
 // A new CF string of UTF-8 bytes (NUL characters included), or null for bytes that are not UTF-8.
 CFStringRef StringFromUtf8(const std::string &text) {
     std::u16string units;
@@ -302,7 +284,7 @@ class XmlReader {
         }
         if (at_ == end_ || digits == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
         ++at_;
-        AppendUtf8(cp, out);
+        standin::AppendUtf8(cp, out);
         return true;
     }
 
@@ -474,7 +456,7 @@ class TextReader {
                         cp = cp * 16 + static_cast<char32_t>(HexValue(*at_++));
                     }
                     if (cp >= 0xD800 && cp <= 0xDFFF) return nullptr;
-                    AppendUtf8(cp, &text);
+                    standin::AppendUtf8(cp, &text);
                     break;
                 }
                 default:
@@ -483,7 +465,7 @@ class TextReader {
                         for (int k = 0; k < 2 && at_ != end_ && *at_ >= '0' && *at_ <= '7'; ++k) {
                             value = value * 8 + static_cast<unsigned>(*at_++ - '0');
                         }
-                        AppendUtf8(value, &text);
+                        standin::AppendUtf8(value, &text);
                     } else {
                         text.push_back(e);  // \" \\ \' and any other character stand for themselves
                     }
@@ -617,7 +599,7 @@ bool ToUtf8(const char *bytes, size_t length, std::string *utf8) {
     if (name == "UTF-8" || name == "US-ASCII" || name == "ASCII") return true;
     if (name != "ISO-8859-1" && name != "ISO_8859-1" && name != "LATIN1") return false;
     std::string converted;
-    for (size_t i = 0; i < length; ++i) AppendUtf8(static_cast<unsigned char>(bytes[i]), &converted);
+    for (size_t i = 0; i < length; ++i) standin::AppendUtf8(static_cast<unsigned char>(bytes[i]), &converted);
     *utf8 = std::move(converted);
     return true;
 }
@@ -655,9 +637,6 @@ void AppendEscaped(const std::string &text, std::string *out) {
     }
 }
 
-// The UTF-8 form of a string, every character kept (unpaired surrogates as U+FFFD).
-std::string Utf8Whole(CFStringRef string) { return standin::Utf8Of(string); }
-
 void AppendBase64(const __CFData &data, const std::string &indent, std::string *out) {
     static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string line;
@@ -683,7 +662,7 @@ bool Write(CFTypeRef object, int depth, std::string *out) {
     const CFTypeID type = CFGetTypeID(object);
     if (type == CFStringGetTypeID()) {
         *out += indent + "<string>";
-        AppendEscaped(Utf8Whole(static_cast<CFStringRef>(object)), out);
+        AppendEscaped(standin::Utf8Of(static_cast<CFStringRef>(object)), out);
         *out += "</string>\n";
     } else if (type == CFBooleanGetTypeID()) {
         *out += indent + (CFBooleanGetValue(static_cast<CFBooleanRef>(object)) ? "<true/>\n" : "<false/>\n");
@@ -745,7 +724,7 @@ bool Write(CFTypeRef object, int depth, std::string *out) {
         *out += indent + "<dict>\n";
         for (const auto &entry : entries) {
             *out += indent + "\t<key>";
-            AppendEscaped(Utf8Whole(entry.first), out);
+            AppendEscaped(standin::Utf8Of(entry.first), out);
             *out += "</key>\n";
             if (!Write(entry.second, depth + 1, out)) return false;
         }

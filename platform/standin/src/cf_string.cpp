@@ -143,6 +143,11 @@ bool SupportedEncoding(CFStringEncoding encoding) {
 
 }  // namespace
 
+void AppendUtf8(char32_t cp, std::string *out) {
+    UInt8 bytes[4];
+    out->append(reinterpret_cast<char *>(bytes), EncodeUtf8(cp, bytes));
+}
+
 std::string Utf8Of(CFStringRef string) {
     std::string out;
     const __CFString *s = As<__CFString>(string, kTypeString);

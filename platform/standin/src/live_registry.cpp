@@ -191,9 +191,6 @@ struct NameView {
     const char *name;
 };
 
-bool IsNVMeName(const char *name) { return StartsWith(name, "nvme"); }
-NameView ViewOf(const char *name) { return {OrderHead(IsNVMeName(name) ? name + 4 : name), name}; }
-
 // Later in kernel order.
 bool Later(const NameView &a, const NameView &b) {
     if (a.head != b.head) return a.head > b.head;
@@ -234,7 +231,7 @@ class DiskSource : public ServiceSource {
     // disk classes at once. The picked names stay in order as they come: a name is compared from
     // the front, so that names listed in order or in reverse order cost one comparison each.
     void Offer(const char *name) {
-        const NameView disk = ViewOf(name);
+        const NameView disk = {OrderHead(nvme_ ? name + 4 : name), name};
         if (started_ && !Later(disk, {lastHead_, last_.c_str()})) return;  // handed out already
         ++left_;
         size_t slot;
