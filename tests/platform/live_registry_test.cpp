@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -115,13 +116,22 @@ TEST_F(LiveRegistryTest, DisksInNameOrderWithEachSerialSource) {
     Put(root_, "sys/block/nvme0n1/device/serial", "   \n");
     Put(root_, "sys/block/nvme2n1/dev", "259:4\n");
     Put(root_, "run/udev/data/b259:4", "E:ID_SERIAL_SHORT=NVME-UDEV\n");
+    // The controller's serial in hex inside the namespace's wwid: blanks and NULs before it, blanks,
+    // a NUL and more after it.
+    Put(root_, "sys/block/nvme3n1/wwid", "nvme.8086-2000504853353030305f414220200078200000-494e54454c-00000001\n");
+    Put(root_, "sys/block/nvme4n1/wwid", "eui.0025388b71b2c3d4\n");
+    Put(root_, "sys/block/nvme5n1/wwid", "nvme.8086-50484-494e54454c-00000001\n");   // odd hex
+    Put(root_, "sys/block/nvme6n1/wwid", "nvme.8086-5048zz-494e54454c-00000001\n");  // not hex
     for (const char *skipped : {"loop0", "ram0", "zram0", "dm-0", "md127", "sr0", "nbd0", "fd0"}) {
         Put(root_, std::string("sys/block/") + skipped + "/serial", "VIRTUAL\n");
     }
     standin::UseLiveRegistry(root_.path());
     const std::vector<std::string> ahci = {"WD-12345", "UDEV42", "DEV-SERIAL", "<absent>", "  VIRTIO-B  "};
     EXPECT_EQ(DiskSerials(), ahci);
-    const std::vector<std::string> nvme = {"dict:   ", "dict:S4EWNX0R123456      ", "dict:NVME-UDEV"};
+    const std::vector<std::string> nvme = {"dict:   ",       "dict:S4EWNX0R123456      ",
+                                           "dict:NVME-UDEV", "dict:PHS5000_AB",
+                                           "dict:<absent>",  "dict:<absent>",
+                                           "dict:<absent>"};
     EXPECT_EQ(DiskSerials("IONVMeBlockStorageDevice", CFSTR("Device Characteristics")), nvme);
 
     // Through the collector: trimmed, four slots, the disk without a serial uses none.
@@ -152,8 +162,9 @@ TEST_F(LiveRegistryTest, NVMeDisksFillTheSlotsLeft) {
 
 struct DiskOrderCase {
     const char *what;
-    std::vector<std::string> disks;  // each with its name as serial; "name=usb" links it through a USB device,
-                                     // "name=removable" marks it removable
+    std::vector<std::string> disks;  // each with its name as serial; "name=usb", "name=pseudo" and
+                                     // "name=virtual" link it through a USB device, scsi_debug's simulated
+                                     // bus or the kernel's virtual devices, "name=removable" marks it removable
     std::vector<std::string> ahci, nvme;
     std::vector<std::string> slots;  // what the collector reports
 };
@@ -187,6 +198,11 @@ TEST_F(LiveRegistryTest, DisksInKernelOrderOnlyTheMachines) {
          {"sdk", "sdl", "sdm"},
          {},
          {"sdk", "sdl", "sdm"}},
+        {"simulated and virtual disks are no disks, and the disks after them keep their order",
+         {"sda=pseudo", "sdb", "sdc=pseudo", "sdd", "vda=virtual", "nvme0n1=pseudo", "nvme1n1"},
+         {"sdb", "sdd"},
+         {"nvme1n1"},
+         {"sdb", "sdd", "nvme1n1"}},
         {"USB disks after the machine's own",
          {"sda=usb", "sdb=usb", "sdc", "nvme0n1", "nvme1n1=usb", "vda"},
          {"sda", "sdb", "sdc", "vda"},
@@ -198,12 +214,16 @@ TEST_F(LiveRegistryTest, DisksInKernelOrderOnlyTheMachines) {
         for (const std::string &disk : c.disks) {
             const std::string name = disk.substr(0, disk.find('='));
             const std::string mark = disk.size() > name.size() ? disk.substr(name.size() + 1) : "";
+            const std::map<std::string, std::string> devices = {
+                {"usb", "sys/devices/pci0000:00/0000:00:14.0/usb2/2-1/2-1:1.0/host6/target6:0:0/6:0:0:0/block/"},
+                {"pseudo", "sys/devices/pseudo_0/adapter0/host2/target2:0:0/2:0:0:0/block/"},
+                {"virtual", "sys/devices/virtual/block/"}};
             std::string folder = "sys/block/" + name;
-            if (mark == "usb") {
-                folder = "sys/devices/pci0000:00/0000:00:14.0/usb2/2-1/2-1:1.0/block/" + name;
+            if (devices.count(mark) != 0) {
+                folder = devices.at(mark) + name;
                 ASSERT_EQ(mkdir((root / "sys").c_str(), 0755) == 0 || errno == EEXIST, true);
                 ASSERT_EQ(mkdir((root / "sys/block").c_str(), 0755) == 0 || errno == EEXIST, true);
-                ASSERT_EQ(symlink(("../../" + folder).c_str(), (root / "sys/block/" + name).c_str()), 0);
+                ASSERT_EQ(symlink(("../" + folder.substr(4)).c_str(), (root / "sys/block/" + name).c_str()), 0);
             }
             Put(root, folder + "/serial", name + "\n");
             Put(root, folder + "/removable", mark == "removable" ? "1\n" : "0\n");
@@ -256,6 +276,14 @@ TEST_F(LiveRegistryTest, MakeAndSerialFromDmiOrDeviceTree) {
          {{treeSerial, std::string("  <a&b>\t") + std::string(40, 's') + std::string("\0junk", 5)}},
          "",
          "&lt;a&amp;b&gt; " + std::string(25, 's')},
+        {"a list that names only the chip", {{tree, std::string("brcm,bcm2710\0brcm,bcm2709\0", 26)}}, "", ""},
+        {"one chip alone", {{tree, std::string("brcm,bcm2835\0", 13)}}, "", ""},
+        {"the chip maker's own board", {{tree, std::string("qcom,sdm845-mtp\0qcom,sdm845\0", 28)}}, "qcom", ""},
+        {"a board of another maker with a part-number name",
+         {{tree, std::string("pine64,pine64\0allwinner,sun50i-a64\0", 35)}},
+         "pine64",
+         ""},
+        {"a board named by its maker alone", {{tree, std::string("arm,juno\0arm,vexpress\0", 22)}}, "arm", ""},
         {"device tree entry without a vendor", {{tree, std::string("generic\0acme,board\0", 20)}}, "", ""},
         {"neither", {}, "", ""},
     };

@@ -101,6 +101,35 @@ std::string UdevSerial(const std::string &root, const std::string &disk) {
     return serial;
 }
 
+int HexValue(char c) {
+    if (IsDigit(c)) return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// The controller's serial inside an NVMe namespace's wwid of the form "nvme.VVVV-SERIALHEX-MODELHEX-NSID",
+// which the kernel gives where the namespace has no EUI-64, NGUID or UUID: the serial's bytes in hex,
+// decoded, without the blanks and NULs before it, up to a NUL, without the blanks after it. Any other
+// form (eui., uuid., a SCSI name), or a serial field that is not whole hex bytes, gives no serial.
+std::string SerialFromNVMeWwid(const std::string &wwid) {
+    static const char kPrefix[] = "nvme.";
+    if (wwid.compare(0, sizeof kPrefix - 1, kPrefix) != 0) return {};
+    const size_t start = wwid.find('-');
+    const size_t end = start == std::string::npos ? start : wwid.find('-', start + 1);
+    if (end == std::string::npos) return {};
+    std::string serial;
+    for (size_t at = start + 1; at < end; at += 2) {  // wwid[end] is '-', no hex digit
+        const int high = HexValue(wwid[at]), low = HexValue(wwid[at + 1]);
+        if (high < 0 || low < 0) return {};
+        const char byte = static_cast<char>(high << 4 | low);
+        if (!serial.empty() || (byte != ' ' && byte != '\0')) serial.push_back(byte);
+    }
+    serial = serial.substr(0, serial.find('\0'));
+    serial.resize(serial.find_last_not_of(' ') + 1);  // npos + 1 is 0
+    return serial;
+}
+
 // The first non-empty serial the kernel or udev gives for a disk, with a trailing newline removed.
 std::string DiskSerial(const std::string &root, const std::string &disk) {
     const std::string base = root + "sys/block/" + disk + "/";
@@ -114,6 +143,9 @@ std::string DiskSerial(const std::string &root, const std::string &disk) {
         text = WithoutTrailingNewline(text.substr(4, length));
         if (!text.empty()) return text;
     }
+    if (ReadFileBytes(base + "wwid", &text) && !(text = SerialFromNVMeWwid(WithoutTrailingNewline(text))).empty()) {
+        return text;
+    }
     return WithoutTrailingNewline(UdevSerial(root, disk));
 }
 
@@ -123,17 +155,27 @@ bool IsRemovable(const std::string &root, const std::string &disk) {
     return ReadFileBytes(root + "sys/block/" + disk + "/removable", &text) && WithoutTrailingNewline(text) == "1";
 }
 
-// A disk whose /sys/block link resolves through a USB device (a path component "usb" and a bus number).
-bool IsOnUsb(const std::string &root, const std::string &disk) {
+enum Placement { kOnBus, kOnUsb, kNoHardware };
+
+// Where a disk's /sys/block link leads: through a USB device (a path component "usb" and a bus
+// number), to no hardware at all (a device of the kernel's own under devices/virtual, or of a
+// simulated bus such as scsi_debug's devices/pseudo_0), or else to a real bus.
+Placement PlacementOf(const std::string &root, const std::string &disk) {
     char target[4096];
     const ssize_t length = readlink((root + "sys/block/" + disk).c_str(), target, sizeof target - 1);
-    if (length <= 0) return false;
+    if (length <= 0) return kOnBus;
     target[length] = '\0';
+    Placement placement = kOnBus;
+    const char *previous = "";
     for (const char *part = target; part != nullptr; part = std::strchr(part, '/')) {
         if (*part == '/') ++part;
-        if (StartsWith(part, "usb") && IsDigit(part[3])) return true;
+        if (StartsWith(previous, "devices/") && (StartsWith(part, "virtual/") || StartsWith(part, "pseudo_"))) {
+            return kNoHardware;
+        }
+        if (StartsWith(part, "usb") && IsDigit(part[3])) placement = kOnUsb;
+        previous = part;
     }
-    return false;
+    return placement;
 }
 
 // Kernel order of device names: runs of digits compare as numbers, other runs by length and then
@@ -219,10 +261,11 @@ void ForEachDiskName(const std::string &root, Visit visit) {
 }
 
 // One class's disks in kernel order: NVMe disks as NVMe block storage devices, whose serial and
-// interconnect sit in dictionaries, every other disk as an AHCI disk driver. Removable media are
-// passed over; a disk on USB is marked "External", the others "Internal". Nothing is ordered up
-// front and no list of names is kept: a pass over the folder picks the next few disks, so a lookup
-// that stops after the first disks costs one pass and the reads of those disks.
+// interconnect sit in dictionaries, every other disk as an AHCI disk driver. Removable media and
+// disks of no hardware (virtual or simulated) are passed over; a disk on USB is marked "External",
+// the others "Internal". Nothing is ordered up front and no list of names is kept: a pass over the
+// folder picks the next few disks, so a lookup that stops after the first disks costs one pass and
+// the reads of those disks.
 class DiskSource : public ServiceSource {
   public:
     DiskSource(std::string root, bool nvme) : root_(std::move(root)), nvme_(nvme) {}
@@ -272,7 +315,9 @@ class DiskSource : public ServiceSource {
             last_ = slots_[pick.slot];
             lastHead_ = pick.head;
             started_ = true;
-            if (!IsRemovable(root_, last_)) return MakeService(last_);
+            if (IsRemovable(root_, last_)) continue;
+            const Placement placement = PlacementOf(root_, last_);
+            if (placement != kNoHardware) return MakeService(last_, placement == kOnUsb);
         }
     }
 
@@ -285,11 +330,11 @@ class DiskSource : public ServiceSource {
     };
     NameView View(size_t at) const { return {picked_[at].head, slots_[picked_[at].slot]}; }
 
-    std::shared_ptr<RegistryService> MakeService(const std::string &name) const {
+    std::shared_ptr<RegistryService> MakeService(const std::string &name, bool onUsb) const {
         auto service = std::make_shared<RegistryService>();
         service->className = nvme_ ? kNVMeClass : kAhciClass;
         const std::string serial = DiskSerial(root_, name);
-        CFStringRef location = IsOnUsb(root_, name) ? CFSTR("External") : CFSTR("Internal");  // constant
+        CFStringRef location = onUsb ? CFSTR("External") : CFSTR("Internal");  // constant
         if (nvme_) {
             CFMutableDictionaryRef characteristics = NewDictionary();
             if (!serial.empty()) {
@@ -326,6 +371,29 @@ class DiskSource : public ServiceSource {
     bool spent_ = false;  // the pass picked every name that was left
 };
 
+// The last of a device-tree list of NUL-ended texts.
+std::string LastEntry(std::string list) {
+    while (!list.empty() && list.back() == '\0') list.pop_back();
+    const size_t nul = list.rfind('\0');
+    return nul == std::string::npos ? list : list.substr(nul + 1);
+}
+
+// Whether a compatible entry names a chip rather than a board: a part number (letters, then digits,
+// then perhaps more letters and digits, as bcm2710, rk3399 or imx8mq) of the maker of the chip that
+// the list's last entry names, as an older kernel's list for a board that names only its chip
+// ("brcm,bcm2710" "brcm,bcm2709"). Boards carry a name of their own ("raspberrypi,3-model-b") or the
+// chip's with a suffix ("qcom,sdm845-mtp").
+bool NamesChip(const std::string &entry, const std::string &chip) {
+    const size_t comma = entry.find(',');
+    if (comma == std::string::npos || chip.compare(0, comma + 1, entry, 0, comma + 1) != 0) return false;
+    size_t at = comma + 1, letters = 0, digits = 0;
+    for (; at < entry.size() && entry[at] >= 'a' && entry[at] <= 'z'; ++at) ++letters;
+    for (; at < entry.size() && IsDigit(entry[at]); ++at) ++digits;
+    for (; at < entry.size() && ((entry[at] >= 'a' && entry[at] <= 'z') || IsDigit(entry[at])); ++at) {
+    }
+    return letters > 0 && digits > 0 && at == entry.size();
+}
+
 std::string WithTrailingSlash(const std::string &root) {
     return (!root.empty() && root.back() == '/') ? root : root + "/";
 }
@@ -337,10 +405,13 @@ std::string ReadLiveComputerMake(const std::string &root) {
     std::string text;
     if (ReadFileBytes(base + "sys/class/dmi/id/sys_vendor", &text)) return WithoutTrailingNewline(text);
     if (!ReadFileBytes(base + "sys/firmware/devicetree/base/compatible", &text)) return {};
-    // NUL-separated entries, each "vendor,model"; an entry without a comma names no vendor.
+    // NUL-separated entries, each "vendor,model", from the board to the chip it is built on; the
+    // board's maker is the first entry's vendor unless that entry names a chip.
     const std::string first = text.substr(0, text.find('\0'));
     const size_t comma = first.find(',');
-    return comma == std::string::npos ? std::string() : first.substr(0, comma);
+    if (comma == std::string::npos) return {};  // names no vendor
+    const std::string vendor = first.substr(0, comma);
+    return NamesChip(first, LastEntry(text)) ? std::string() : vendor;
 }
 
 void OpenLiveClasses(const std::string &root, const std::string &className, LiveClasses *classes) {
