@@ -15,6 +15,25 @@
 #endif
 
 #define CF_EXPORT extern
+/* Enumerations with the fixed underlying type that Apple gives each: a CF_ENUM is a type of its own
+ * over that type, a CF_OPTIONS a plain integer type of that width with its flags as constants. Used
+ * as Apple's headers use them, after a typedef ("typedef CF_ENUM(CFIndex, CFURLPathStyle) {...};"),
+ * which names the underlying type once more (GCC takes no enum-base in a typedef). */
+#if defined(__cplusplus)
+#define CF_ENUM(_type, _name) \
+    _type _name##Storage;     \
+    enum _name : _type
+#define CF_OPTIONS(_type, _name) \
+    _type _name;                 \
+    enum : _type
+#else
+#define CF_ENUM(_type, _name) \
+    _type _name;              \
+    enum
+#define CF_OPTIONS(_type, _name) \
+    _type _name;                 \
+    enum
+#endif
 #define CF_INLINE static inline
 
 #ifndef TRUE
@@ -62,7 +81,7 @@ CF_INLINE CFRange CFRangeMake(CFIndex loc, CFIndex len) {
     return range;
 }
 
-enum { kCFNotFound = -1 };
+static const CFIndex kCFNotFound = -1;
 
 CF_EXPORT const CFAllocatorRef kCFAllocatorDefault;
 

@@ -13,7 +13,7 @@ CF_EXPORT const CFBooleanRef kCFBooleanFalse;
 CF_EXPORT CFTypeID CFBooleanGetTypeID(void);
 CF_EXPORT Boolean CFBooleanGetValue(CFBooleanRef boolean);
 
-typedef enum {
+typedef CF_ENUM(CFIndex, CFNumberType) {
     kCFNumberSInt8Type = 1,
     kCFNumberSInt16Type = 2,
     kCFNumberSInt32Type = 3,
@@ -31,7 +31,7 @@ typedef enum {
     kCFNumberNSIntegerType = 15,
     kCFNumberCGFloatType = 16,
     kCFNumberMaxType = 16
-} CFNumberType;
+};
 
 typedef const struct __CFNumber *CFNumberRef;
 

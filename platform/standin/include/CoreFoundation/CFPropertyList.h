@@ -8,11 +8,11 @@
 
 CF_EXTERN_C_BEGIN
 
-typedef enum {
+typedef CF_OPTIONS(CFOptionFlags, CFPropertyListMutabilityOptions) {
     kCFPropertyListImmutable = 0,
     kCFPropertyListMutableContainers = 1 << 0,
     kCFPropertyListMutableContainersAndLeaves = 1 << 1
-} CFPropertyListMutabilityOptions;
+};
 
 /* Create: the caller releases the result. NULL when xmlData holds no property list; then
  * *errorString (if given) is a new string that the caller releases. */

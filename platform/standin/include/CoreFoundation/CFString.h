@@ -9,7 +9,7 @@ CF_EXTERN_C_BEGIN
 
 typedef UInt32 CFStringEncoding;
 
-typedef enum {
+typedef CF_ENUM(CFStringEncoding, CFStringBuiltInEncodings) {
     kCFStringEncodingMacRoman = 0,
     kCFStringEncodingWindowsLatin1 = 0x0500,
     kCFStringEncodingISOLatin1 = 0x0201,
@@ -19,7 +19,7 @@ typedef enum {
     kCFStringEncodingUTF8 = 0x08000100,
     kCFStringEncodingNonLossyASCII = 0x0BFF,
     kCFStringEncodingUTF16 = 0x0100,
-} CFStringBuiltInEncodings;
+};
 
 /* Returns a constant string that lives as long as the process; never released. */
 CF_EXPORT CFStringRef __CFStringMakeConstantString(const char *cStr);

@@ -6,7 +6,11 @@
 
 CF_EXTERN_C_BEGIN
 
-typedef enum { kCFURLPOSIXPathStyle = 0, kCFURLHFSPathStyle = 1, kCFURLWindowsPathStyle = 2 } CFURLPathStyle;
+typedef CF_ENUM(CFIndex, CFURLPathStyle) {
+    kCFURLPOSIXPathStyle = 0,
+    kCFURLHFSPathStyle = 1,
+    kCFURLWindowsPathStyle = 2
+};
 
 typedef const struct __CFURL *CFURLRef;
 

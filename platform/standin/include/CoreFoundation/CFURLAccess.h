@@ -10,7 +10,7 @@
 
 CF_EXTERN_C_BEGIN
 
-typedef enum {
+typedef CF_ENUM(CFIndex, CFURLError) {
     kCFURLUnknownError = -10,
     kCFURLUnknownSchemeError = -11,
     kCFURLResourceNotFoundError = -12,
@@ -20,7 +20,7 @@ typedef enum {
     kCFURLUnknownPropertyKeyError = -16,
     kCFURLPropertyKeyUnavailableError = -17,
     kCFURLTimeoutError = -18
-} CFURLError;
+};
 
 /* On success *resourceData is a new CF data that the caller releases. */
 CF_EXPORT Boolean CFURLCreateDataAndPropertiesFromResource(CFAllocatorRef alloc, CFURLRef url, CFDataRef *resourceData,
