@@ -18,8 +18,14 @@ ARM64_BUILD_DIR ?= build-arm64
 ARM64_PACKAGES = g++-aarch64-linux-gnu qemu-user-static libstdc++6:arm64 libgtest-dev:arm64 \
 	libgmock-dev:arm64 libplist-dev:arm64
 
+# The macOS tool: one universal executable (x86_64 and arm64, macOS 11.0 and later) and its tarball,
+# cross-built with the pinned Zig compiler from the npm registry (scripts/macos-zig).
+MACOS_BUILD_DIR ?= build-macos
+MACOS_PACKAGES = llvm tar gzip
+MACOS_TEST_PACKAGES = python3 python3-macholib
+
 .PHONY: all deps tool-deps configure tool build run test test-sanitize test-fleet fuzz bench package format clean \
-	build-arm64 test-arm64
+	build-arm64 test-arm64 macos test-macos
 
 all: build
 
@@ -68,6 +74,16 @@ test-sanitize: deps
 	@cmake --build $(BUILD_DIR)-sanitize -j $(JOBS) >&2
 	@cd $(BUILD_DIR)-sanitize && $(CTEST) $(BUILD_DIR)-sanitize; exit $$status
 
+macos:
+	@./scripts/install-deps $(MACOS_PACKAGES)
+	@./scripts/macos-release $(MACOS_BUILD_DIR) $(BUILD_TYPE) >&2
+
+# The release's files checked as a Mac would take them: slices, load commands, imports, signature,
+# sizes, the tarball's contents and its reproducibility, and the Zig package's checks.
+test-macos: macos
+	@./scripts/install-deps $(MACOS_TEST_PACKAGES)
+	@./tests/macos/run $(MACOS_BUILD_DIR)
+
 # The Ansible fleet playbook against local hosts of two architectures and one without an executable
 # (kept out of `make test`: it needs ansible-core).
 test-fleet: build build-arm64
@@ -99,4 +115,4 @@ format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	@rm -rf $(BUILD_DIR) $(ARM64_BUILD_DIR)
+	@rm -rf $(BUILD_DIR) $(ARM64_BUILD_DIR) $(MACOS_BUILD_DIR)
