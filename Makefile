@@ -84,12 +84,12 @@ test-macos: macos
 	@./scripts/install-deps $(MACOS_TEST_PACKAGES)
 	@./tests/macos/run $(MACOS_BUILD_DIR)
 
-# The Ansible fleet playbook against local hosts of two architectures and one without an executable
-# (kept out of `make test`: it needs ansible-core).
-test-fleet: build build-arm64
+# The Ansible fleet playbook against local hosts of two Linux architectures, a Mac and one without an
+# executable (kept out of `make test`: it needs ansible-core).
+test-fleet: build build-arm64 macos
 	@./scripts/install-deps ansible-core xsltproc
 	@./scripts/qemu-binfmt aarch64
-	@./tests/fleet/run $(BUILD_DIR) $(ARM64_BUILD_DIR)
+	@./tests/fleet/run $(BUILD_DIR) $(ARM64_BUILD_DIR) $(MACOS_BUILD_DIR)
 
 fuzz: deps
 	@./scripts/install-deps $(FUZZ_PACKAGES)
