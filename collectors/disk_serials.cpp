@@ -24,7 +24,7 @@ typedef DiskPlacement (*PlacementReader)(io_service_t service);
 // One class of disk services, the key its serial is read with, and how its place is told.
 struct DiskClass {
     const char *className;
-    SerialReader read;
+    SerialReader readSerial;
     CFStringRef key;
     PlacementReader placement;
 };
@@ -84,7 +84,7 @@ int32_t ReadClassSerials(mach_port_t masterPort, const DiskClass &disks, DiskPla
     while (n < count && service != IO_OBJECT_NULL) {
         const DiskPlacement placement = disks.placement(service);
         if (placement == kExternalDisk) *externalSeen = true;
-        if (placement == round && disks.read(service, disks.key, slots[n])) ++n;
+        if (placement == round && disks.readSerial(service, disks.key, slots[n])) ++n;
         IOObjectRelease(service);
         service = IOIteratorNext(iterator);
     }

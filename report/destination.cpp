@@ -1,10 +1,12 @@
 // Opens and commits the report's destination. A new file, or a regular file of the runner's own with
-// one link, is written to a temporary file beside it and renamed over it; every other writable file,
-// device or FIFO is written in place, as opening it for writing would.
+// one link, is written to a temporary file beside it, flushed to the disk and renamed over it; every
+// other writable file, device or FIFO is written in place, as opening it for writing would. The
+// temporary file is removed on every failure, and by the handlers of the signals that end a run.
 #include "report/destination.h"
 
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -70,18 +72,108 @@ mode_t CreationMode() {
     return 0666 & ~mask;
 }
 
-bool OpenInPlace(Destination *destination) {
-    destination->stream = fopen(destination->finalPath, "w");
-    return destination->stream != NULL;
+// The run's temporary file, for the handlers of the signals that end a run from outside (a service
+// stopped, a terminal closed or interrupted): while gTempPending is set, gTempPath names a file that
+// the handler removes before the process dies of the signal. Both change only while those signals
+// are blocked.
+const int kEndingSignals[] = {SIGHUP, SIGINT, SIGTERM};
+const int kEndingSignalCount = sizeof kEndingSignals / sizeof kEndingSignals[0];
+volatile sig_atomic_t gTempPending = 0;
+const char *volatile gTempPath = NULL;
+struct sigaction gPreviousActions[kEndingSignalCount];
+bool gHandlersInstalled = false;
+
+extern "C" void RemoveTempAndDie(int signal_number) {
+    if (gTempPending) unlink(gTempPath);
+    // Dies of the same signal, so that the status still says which one ended the run: blocked while
+    // this handler runs, it is delivered with the default action on return.
+    signal(signal_number, SIG_DFL);
+    raise(signal_number);
+}
+
+void BlockEndingSignals(sigset_t *previous) {
+    sigset_t block;
+    sigemptyset(&block);
+    for (int signal_number : kEndingSignals) sigaddset(&block, signal_number);
+    sigprocmask(SIG_BLOCK, &block, previous);
+}
+
+// Called with the ending signals blocked. A signal the caller had ignored stays ignored.
+void WatchTemp(const char *temp_path) {
+    gTempPath = temp_path;
+    gTempPending = 1;
+    struct sigaction action;
+    memset(&action, 0, sizeof action);
+    action.sa_handler = RemoveTempAndDie;
+    sigemptyset(&action.sa_mask);
+    for (int signal_number : kEndingSignals) sigaddset(&action.sa_mask, signal_number);
+    for (int i = 0; i < kEndingSignalCount; ++i) {
+        sigaction(kEndingSignals[i], NULL, &gPreviousActions[i]);
+        if (gPreviousActions[i].sa_handler != SIG_IGN) sigaction(kEndingSignals[i], &action, NULL);
+    }
+    gHandlersInstalled = true;
+}
+
+// Called with the ending signals blocked, once the temporary file is renamed or removed.
+void UnwatchTemp() {
+    gTempPending = 0;
+    gTempPath = NULL;
+    if (!gHandlersInstalled) return;
+    for (int i = 0; i < kEndingSignalCount; ++i) sigaction(kEndingSignals[i], &gPreviousActions[i], NULL);
+    gHandlersInstalled = false;
+}
+
+// Removes the temporary file and stops watching it.
+void RemoveTemp(Destination *destination) {
+    sigset_t previous;
+    BlockEndingSignals(&previous);
+    unlink(destination->tempPath);
+    UnwatchTemp();
+    sigprocmask(SIG_SETMASK, &previous, NULL);
+}
+
+enum InPlace { kInPlaceOpened, kInPlaceFailed, kInPlaceChanged };
+
+// Opens the file at the final path for writing in place (created when create is set), as fopen's "w"
+// would. With shared_only, the decision is made again on the opened descriptor: a file that turned
+// out to be the runner's own with one link, or one that was replaced after the checks (no link
+// left), is not truncated; the caller looks again.
+InPlace OpenInPlace(Destination *destination, bool create, bool shared_only) {
+    const int fd = open(destination->finalPath, O_WRONLY | O_NOCTTY | (create ? O_CREAT : 0), 0666);  // owned
+    if (fd < 0) return kInPlaceFailed;
+    struct stat info;
+    if (fstat(fd, &info) != 0) {
+        close(fd);
+        return kInPlaceFailed;
+    }
+    if (shared_only && S_ISREG(info.st_mode) &&
+        (info.st_nlink == 0 || (info.st_nlink == 1 && info.st_uid == geteuid()))) {
+        close(fd);
+        return kInPlaceChanged;
+    }
+    if (S_ISREG(info.st_mode) && ftruncate(fd, 0) != 0) {
+        close(fd);
+        return kInPlaceFailed;
+    }
+    destination->stream = fdopen(fd, "w");  // takes the descriptor over
+    if (destination->stream == NULL) {
+        close(fd);
+        return kInPlaceFailed;
+    }
+    return kInPlaceOpened;
 }
 
 bool OpenAside(Destination *destination, mode_t mode) {
+    sigset_t previous;
+    BlockEndingSignals(&previous);
     const int fd = CreateTempBeside(destination->finalPath, mode, destination->tempPath);
+    if (fd >= 0) WatchTemp(destination->tempPath);
+    sigprocmask(SIG_SETMASK, &previous, NULL);
     if (fd < 0) return false;
     destination->stream = fdopen(fd, "w");
     if (destination->stream == NULL) {
         close(fd);
-        unlink(destination->tempPath);
+        RemoveTemp(destination);
         return false;
     }
     destination->replaceByRename = true;
@@ -96,6 +188,101 @@ bool MayWrite(const char *path) { return faccessat(AT_FDCWD, path, W_OK, AT_EACC
 // be told apart from writing it in place, once its permission bits are kept.
 bool IsOwnSingleFile(const struct stat &info) {
     return S_ISREG(info.st_mode) && info.st_uid == geteuid() && info.st_nlink == 1;
+}
+
+// How often the checks of an existing destination are made again when the file changed under them
+// (another run replaced or removed it); after that the run writes aside, which never truncates.
+const int kLookAttempts = 4;
+
+bool OpenDefault(Destination *destination) {
+    // The fixed default path is never followed through a link nor written into a file that others
+    // share: the rename replaces whatever entry stands there, and a directory there is a failure.
+    // Only the runner's own file with one link keeps its mode.
+    CopyPath(destination->finalPath, kDefaultDestination);
+    for (int attempt = 0; attempt < kLookAttempts; ++attempt) {
+        struct stat info;
+        if (lstat(destination->finalPath, &info) != 0) {
+            if (errno != ENOENT) return false;
+            break;
+        }
+        if (S_ISDIR(info.st_mode)) return false;
+        if (S_ISREG(info.st_mode) && info.st_nlink == 0) continue;  // replaced while looked at
+        if (S_ISREG(info.st_mode) && !MayWrite(destination->finalPath)) {
+            if (errno == ENOENT) continue;
+            return false;
+        }
+        return OpenAside(destination, IsOwnSingleFile(info) ? (info.st_mode & 07777) : CreationMode());
+    }
+    return OpenAside(destination, CreationMode());
+}
+
+bool OpenNamed(Destination *destination) {
+    for (int attempt = 0; attempt < kLookAttempts; ++attempt) {
+        struct stat info;
+        if (stat(destination->finalPath, &info) != 0) {
+            if (errno != ENOENT) return false;
+            // Where no temporary name fits or can be made beside it, the file is created in place.
+            return OpenAside(destination, CreationMode()) ||
+                   OpenInPlace(destination, /* create */ true, /* shared_only */ false) == kInPlaceOpened;
+        }
+        if (S_ISDIR(info.st_mode)) return false;
+        if (!S_ISREG(info.st_mode)) {
+            return OpenInPlace(destination, /* create */ false, /* shared_only */ false) == kInPlaceOpened;
+        }
+        if (info.st_nlink == 0) continue;  // replaced while looked at
+        if (!MayWrite(destination->finalPath)) {
+            if (errno == ENOENT) continue;
+            return false;
+        }
+        if (IsOwnSingleFile(info)) {
+            return OpenAside(destination, info.st_mode & 07777) ||
+                   OpenInPlace(destination, /* create */ false, /* shared_only */ false) == kInPlaceOpened;
+        }
+        // Another owner or other links: only writing in place keeps them.
+        const InPlace opened = OpenInPlace(destination, /* create */ false, /* shared_only */ true);
+        if (opened != kInPlaceChanged) return opened == kInPlaceOpened;
+    }
+    return OpenAside(destination, CreationMode());
+}
+
+// The folder that holds path, flushed to the disk so that a rename in it lasts.
+void SyncFolderOf(const char *path) {
+    char folder[kDestinationPathSize];
+    const char *slash = strrchr(path, '/');
+    if (slash == NULL) {
+        CopyPath(folder, ".");
+    } else {
+        const size_t length = slash == path ? 1 : static_cast<size_t>(slash - path);
+        memcpy(folder, path, length);
+        folder[length] = '\0';
+    }
+    const int fd = open(folder, O_RDONLY | O_DIRECTORY);  // owned: closed below
+    if (fd < 0) return;
+    fsync(fd);
+    close(fd);
+}
+
+// Copies the finished temporary file over the final path in place, for a final path that cannot be
+// replaced by a rename (a mount point, such as a file bound into a container).
+bool CopyInPlace(const char *from, const char *to) {
+    const int in = open(from, O_RDONLY);  // owned: closed below
+    if (in < 0) return false;
+    const int out = open(to, O_WRONLY | O_TRUNC | O_NOCTTY);  // owned: closed below
+    bool ok = out >= 0;
+    char buffer[4096];
+    ssize_t got;
+    while (ok && (got = read(in, buffer, sizeof buffer)) != 0) {
+        ok = got > 0;
+        for (ssize_t done = 0; ok && done < got;) {
+            const ssize_t wrote = write(out, buffer + done, static_cast<size_t>(got - done));
+            ok = wrote > 0;
+            if (ok) done += wrote;
+        }
+    }
+    if (ok && fsync(out) != 0 && errno != EINVAL) ok = false;
+    if (out >= 0 && close(out) != 0) ok = false;
+    close(in);
+    return ok;
 }
 
 }  // namespace
@@ -113,39 +300,34 @@ bool OpenDestination(Destination *destination, const char *name) {
         destination->stream = stdout;
         return true;
     }
-    struct stat info;
-    if (name == NULL) {
-        // The fixed default path is never followed through a link nor written into a file that others
-        // share: the rename replaces whatever entry stands there, and a directory there is a failure.
-        // Only the runner's own file with one link keeps its mode.
-        CopyPath(destination->finalPath, kDefaultDestination);
-        if (lstat(destination->finalPath, &info) != 0) return OpenAside(destination, CreationMode());
-        if (S_ISDIR(info.st_mode)) return false;
-        if (S_ISREG(info.st_mode) && !MayWrite(destination->finalPath)) return false;
-        return OpenAside(destination, IsOwnSingleFile(info) ? (info.st_mode & 07777) : CreationMode());
-    }
+    if (name == NULL) return OpenDefault(destination);
     if (name[0] == '\0' || !ResolveLinks(name, destination->finalPath)) return false;
-    if (stat(destination->finalPath, &info) != 0) {
-        if (errno != ENOENT) return false;
-        // Where no temporary name fits or can be made beside it, the file is created in place.
-        return OpenAside(destination, CreationMode()) || OpenInPlace(destination);
-    }
-    if (S_ISDIR(info.st_mode)) return false;
-    if (!S_ISREG(info.st_mode)) return OpenInPlace(destination);
-    if (!MayWrite(destination->finalPath)) return false;
-    // Another owner or other links: only writing in place keeps them.
-    if (!IsOwnSingleFile(info)) return OpenInPlace(destination);
-    return OpenAside(destination, info.st_mode & 07777) || OpenInPlace(destination);
+    return OpenNamed(destination);
 }
 
 bool FinishDestination(Destination *destination, bool writes_ok) {
     if (destination == NULL || destination->stream == NULL) return false;
     bool ok = writes_ok && ferror(destination->stream) == 0;
+    if (destination->replaceByRename) {
+        // On the disk before it replaces anything: a power loss never leaves a partial document.
+        ok = ok && fflush(destination->stream) == 0 && fsync(fileno(destination->stream)) == 0;
+    }
     if (fclose(destination->stream) != 0) ok = false;
     destination->stream = NULL;
-    if (destination->replaceByRename) {
-        if (ok && rename(destination->tempPath, destination->finalPath) != 0) ok = false;
-        if (!ok) unlink(destination->tempPath);
+    if (!destination->replaceByRename) return ok;
+    sigset_t previous;
+    BlockEndingSignals(&previous);
+    if (ok && rename(destination->tempPath, destination->finalPath) == 0) {
+        SyncFolderOf(destination->finalPath);
+    } else if (ok && (errno == EBUSY || errno == EXDEV)) {
+        // A path that cannot be replaced by another file is written in place, as opening it would.
+        ok = CopyInPlace(destination->tempPath, destination->finalPath);
+        unlink(destination->tempPath);
+    } else {
+        ok = false;
+        unlink(destination->tempPath);
     }
+    UnwatchTemp();
+    sigprocmask(SIG_SETMASK, &previous, NULL);
     return ok;
 }

@@ -7,13 +7,17 @@
 #include <string.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <csignal>
 #include <map>
 #include <regex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "inventory/captured_text.h"
@@ -168,16 +172,131 @@ TEST(ReportRun, WriteFailureIsReported) {
     EXPECT_EQ(r.status, 2);
 }
 
-TEST(ReportRun, EarlierDocumentSurvivesAFailedRun) {
-    // A file size limit of one 512-byte block makes the write fail after the open succeeded.
+struct LimitCase {
+    const char *what;
+    const char *script;   // run with the tool as $0 and the destination as $1
+    const char *earlier;  // the destination's text before the run, or null for none
+    const char *after;    // its text after, or null for none
+};
+
+// A file-size limit makes the write fail after the open succeeded: the tool ends with status 2 (not
+// killed by SIGXFSZ), the earlier document stays, and no temporary file is left.
+TEST(ReportRun, FileSizeLimitsGiveStatusTwo) {
+    const LimitCase cases[] = {
+        {"no room at all, a new file", "ulimit -f 0; exec \"$0\" \"$1\"", nullptr, nullptr},
+        {"one block, an earlier document", "ulimit -f 1; exec \"$0\" \"$1\"", "earlier", "earlier"},
+        {"standard output to a file", "ulimit -f 1; exec \"$0\" - > \"$1\"", nullptr, nullptr},
+    };
+    for (const auto &c : cases) {
+        TempDir dir;
+        const std::string out = dir / "out.xml";
+        if (c.earlier != nullptr) {
+            ASSERT_TRUE(WriteFile(out, c.earlier));
+        }
+        RunResult r = RunTool({"/bin/sh", "-c", c.script, MACHINEINFO_BINARY, out});
+        EXPECT_EQ(r.status, 2) << c.what << ": -1 is a death by signal";
+        std::string text;
+        const bool exists = ReadFile(out, &text);
+        if (c.after != nullptr) {
+            EXPECT_EQ(text, c.after) << c.what;
+        } else if (std::string(c.script).find(" - ") == std::string::npos) {
+            EXPECT_FALSE(exists) << c.what;
+        }
+        const std::vector<std::string> left = testutil::ListFolder(dir.path());
+        EXPECT_LE(left.size(), 1u) << c.what;
+    }
+}
+
+bool CanUnshareMount() {
+    if (geteuid() != 0 || access("/usr/bin/unshare", X_OK) != 0) return false;
+    return testutil::Run({"/usr/bin/unshare", "-m", "/bin/true"}).status == 0;
+}
+
+// A signal that ends a run from outside (a service stopped, a terminal closed or interrupted) while
+// the document is being written removes the temporary file; the process still dies of that signal,
+// and the earlier document stays. The run is held inside the capture by a disk whose serial file is
+// a FIFO that nobody writes (a /sys/block of its own, in a private mount namespace).
+TEST(ReportRun, EndingSignalsRemoveTheTemporaryFile) {
+    if (!CanUnshareMount()) GTEST_SKIP() << "needs root and unshare -m for a /sys/block of its own";
+    for (const int signalNumber : {SIGTERM, SIGINT, SIGHUP}) {
+        TempDir dir;
+        const std::string out = dir / "out.xml";
+        ASSERT_TRUE(WriteFile(out, "earlier"));
+        const char *script =
+            "mount -t tmpfs none /sys/block && mkdir /sys/block/sda && mkfifo /sys/block/sda/serial && "
+            "exec \"$0\" \"$1\"";
+        const pid_t child = fork();
+        ASSERT_NE(child, -1);
+        if (child == 0) {
+            signal(SIGINT, SIG_DFL);
+            execl("/usr/bin/unshare", "unshare", "-m", "/bin/sh", "-c", script, MACHINEINFO_BINARY, out.c_str(),
+                  static_cast<char *>(nullptr));
+            _exit(127);
+        }
+        bool writing = false;  // the temporary file is there: the run is past its open
+        for (int waited = 0; waited < 1000 && !writing; ++waited) {
+            for (const std::string &name : testutil::ListFolder(dir.path())) writing = writing || name != "out.xml";
+            if (!writing) usleep(10000);
+        }
+        EXPECT_TRUE(writing) << "the run never created its temporary file";
+        kill(child, signalNumber);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signalNumber)
+            << strsignal(signalNumber) << " " << status;
+        EXPECT_EQ(testutil::ListFolder(dir.path()), std::vector<std::string>{"out.xml"}) << strsignal(signalNumber);
+        std::string text;
+        ReadFile(out, &text);
+        EXPECT_EQ(text, "earlier") << strsignal(signalNumber);
+    }
+}
+
+// A destination that is a mount point (a file bound in, as a container is handed one) cannot be
+// replaced by a rename; it is written in place, as opening it would.
+TEST(ReportRun, MountedFileIsWrittenInPlace) {
+    if (!CanUnshareMount()) GTEST_SKIP() << "needs root and unshare -m to bind a file";
     TempDir dir;
-    ASSERT_TRUE(WriteFile(dir / "out.xml", "earlier"));
-    RunResult r = RunTool(
-        {"/bin/sh", "-c", "ulimit -f 1; trap '' XFSZ; exec \"$0\" \"$1\"", MACHINEINFO_BINARY, dir / "out.xml"});
-    EXPECT_EQ(r.status, 2);
+    ASSERT_TRUE(WriteFile(dir / "host.xml", "earlier"));
+    ASSERT_TRUE(WriteFile(dir / "mounted.xml", "the mount point"));
+    RunResult r =
+        RunTool({"/usr/bin/unshare", "-m", "/bin/sh", "-c", "mount --bind \"$1\" \"$2\" && exec \"$0\" \"$2\"",
+                 MACHINEINFO_BINARY, dir / "host.xml", dir / "mounted.xml"});
+    EXPECT_EQ(r.status, 0) << r.stdErr;
     std::string text;
-    ReadFile(dir / "out.xml", &text);
-    EXPECT_EQ(text, "earlier");
+    ASSERT_TRUE(ReadFile(dir / "host.xml", &text));
+    ExpectCompleteDocument(text);
+    ReadFile(dir / "mounted.xml", &text);
+    EXPECT_EQ(text, "the mount point");
+    EXPECT_EQ(testutil::ListFolder(dir.path()), (std::vector<std::string>{"host.xml", "mounted.xml"}));
+}
+
+// Runs that overlap on one destination each replace it whole: a reader never finds it empty or cut,
+// and every run succeeds.
+TEST(ReportRun, OverlappingRunsReplaceTheDocumentWhole) {
+    TempDir dir;
+    const std::string out = dir / "out.xml";
+    ASSERT_EQ(RunTool({MACHINEINFO_BINARY, out}).status, 0);
+    std::atomic<bool> done(false);
+    std::atomic<int> reads(0), torn(0);
+    std::thread reader([&] {
+        while (!done) {
+            std::string text;
+            if (ReadFile(out, &text)) {
+                ++reads;
+                if (Lines(text).size() != 38 || text.back() != '\n') ++torn;
+            }
+        }
+    });
+    const char *script =
+        "failed=0; for round in 1 2 3 4 5 6; do pids=; for run in 1 2 3 4 5 6 7 8; do \"$0\" \"$1\" & "
+        "pids=\"$pids $!\"; done; for pid in $pids; do wait $pid || failed=1; done; done; exit $failed";
+    RunResult r = RunTool({"/bin/sh", "-c", script, MACHINEINFO_BINARY, out});
+    done = true;
+    reader.join();
+    EXPECT_EQ(r.status, 0) << "a run failed";
+    EXPECT_GT(reads.load(), 0);
+    EXPECT_EQ(torn.load(), 0) << "reads that found the document empty or cut, of " << reads.load();
+    EXPECT_EQ(testutil::ListFolder(dir.path()), std::vector<std::string>{"out.xml"});
 }
 
 std::string Trimmed(std::string s) {
@@ -322,6 +441,15 @@ TEST_F(DefaultDestination, FifoIsReplacedNotOpened) {
     struct stat info;
     ASSERT_EQ(lstat(kDefault, &info), 0);
     EXPECT_TRUE(S_ISREG(info.st_mode));
+}
+
+TEST_F(DefaultDestination, FileSizeLimitGivesStatusTwo) {
+    ASSERT_TRUE(WriteFile(kDefault, "earlier document"));
+    RunResult r = RunTool({"/bin/sh", "-c", "ulimit -f 0; exec \"$0\"", MACHINEINFO_BINARY});
+    EXPECT_EQ(r.status, 2);
+    std::string text;
+    ReadFile(kDefault, &text);
+    EXPECT_EQ(text, "earlier document");
 }
 
 TEST_F(DefaultDestination, DirectoryGivesStatusTwo) {

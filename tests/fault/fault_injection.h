@@ -1,0 +1,27 @@
+// Fault simulation for the tests: the product built for them (the "faulty" libraries) calls every
+// seam function and system call it uses through a hook, and a test can make the Nth hooked call from
+// now fail as the platform fails it (NULL, an error code, or -1 with a chosen errno).
+#pragma once
+
+namespace fault {
+
+// Arms the injector: the nth hooked call from now (counted from 1) fails, with error as errno where
+// the call reports one. 0 disarms it; hooked calls then pass through.
+void FailNth(long nth, int error);
+
+// Whether the armed failure was injected, into which call (a name such as "rename"), and the how-manieth
+// call of that name since FailNth it was (counted from 1).
+bool Fired();
+const char *FiredAt();
+long FiredOccurrence();
+
+// Arms the other kind of fault: the nth stat, lstat or fstat call from now succeeds but reports no
+// link left, as a file that another process replaced while it was looked at. 0 disarms it.
+void ReportUnlinkedNth(long nth);
+// Whether that happened (and so whether the nth such call was made).
+bool ReportedUnlinked();
+
+// Called by each hook: true when this call is the one to fail (errno is set then).
+bool Hit(const char *call);
+
+}  // namespace fault

@@ -1,0 +1,333 @@
+// Every failure path, walked: the product built with its calls hooked (fault_hooks.h) runs a whole
+// report, and each helper routine, once for each call it makes, with that call failing. Whatever
+// fails, a run ends with a complete, valid document (status 0) or with status 2, the earlier document
+// as it was and no temporary file; the leak listener checks that nothing is left behind either.
+#include <errno.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "cfhelpers/cfhelpers.h"
+#include "fault/fault_injection.h"
+#include "report/report_writer.h"
+#include "standin_testing.h"
+#include "test_util.h"
+
+namespace {
+
+using testutil::ListFolder;
+using testutil::ReadFile;
+using testutil::TempDir;
+using testutil::WriteFile;
+
+const char kEarlier[] = "the earlier document\n";
+
+// A machine whose capture takes every path: the platform expert with a blank serial (so the
+// serial-number data is read too), disks of both passes and NVMe, a computer name.
+void InstallMachine() {
+    using standin::Property;
+    standin::InstallRegistry({
+        {"IOPlatformExpertDevice",
+         {{"model", Property::Data(std::string("MacBookPro18,3\0", 15))},
+          {"IOPlatformSerialNumber", Property::String("   ")},
+          {"serial-number", Property::Data(std::string("Q6L\0ASSET\0\0\0\0C02ZW0AAMD6\0\0", 27))}}},
+        {"AppleAHCIDiskDriver", {{"Serial Number", Property::String("  WD-AHCI-1  ")}}},
+        {"ATADeviceNub", {{"device serial", Property::String("ATA-2")}}},
+        {"IONVMeBlockStorageDevice",
+         {{"Device Characteristics", Property::Dictionary({{"Serial Number", Property::String("NVME-3")}})}}},
+    });
+    standin::SetComputerName("fault <box>");
+}
+
+// Whether a text is the tool's whole document in its shape: 38 lines, the root end tag last. The
+// distinct documents are checked against the schema once each, after the walk.
+bool IsWholeDocument(const std::string &text) {
+    size_t lines = 0;
+    for (char c : text) lines += c == '\n';
+    return lines == 38 && text.size() > 11 && text.compare(text.size() - 11, 11, "</QX:data>\n") == 0;
+}
+
+struct RunCase {
+    const char *what;
+    bool earlier;  // an earlier document stands at the destination
+};
+
+TEST(FaultLoop, EveryFailingCallOfAReport) {
+    InstallMachine();
+    const RunCase cases[] = {{"a new file", false}, {"an earlier document", true}};
+    std::set<std::string> documents;
+    // EBUSY also takes the rename's fallback of writing a mount point in place.
+    for (const int error : {EIO, ENOSPC, EINTR, EBUSY}) {
+        for (const auto &c : cases) {
+            std::set<std::string> failedCalls;
+            long nth = 1;
+            for (;; ++nth) {
+                TempDir dir;
+                const std::string path = dir / "out.xml";
+                if (c.earlier) {
+                    ASSERT_TRUE(WriteFile(path, kEarlier));
+                }
+                char program[] = "machineinfo";
+                std::string name = path;
+                char *argv[] = {program, &name[0], nullptr};
+                fault::FailNth(nth, error);
+                const int32_t status = WriteReport(2, argv);
+                const bool fired = fault::Fired();
+                const std::string at = fault::FiredAt();
+                const long occurrence = fault::FiredOccurrence();
+                fault::FailNth(0, 0);
+                const std::string where = std::string(c.what) + ", call " + std::to_string(nth) + " (" + at +
+                                          ") failing with " + strerror(error);
+
+                std::string text;
+                const bool exists = ReadFile(path, &text);
+                const std::vector<std::string> left = ListFolder(dir.path());
+                if (status == kStatusWritten) {
+                    EXPECT_TRUE(exists && IsWholeDocument(text)) << where << "\n" << text;
+                    documents.insert(text);
+                } else {
+                    EXPECT_EQ(status, kStatusNotWritten) << where;
+                    if (c.earlier) {
+                        EXPECT_EQ(text, kEarlier) << where;
+                    } else {
+                        EXPECT_FALSE(exists) << where;
+                    }
+                }
+                EXPECT_EQ(left, exists ? std::vector<std::string>{"out.xml"} : std::vector<std::string>{}) << where;
+                if (!fired) {
+                    EXPECT_EQ(status, kStatusWritten) << c.what << ": a run that met no failure";
+                    break;
+                }
+                failedCalls.insert(at);
+                // A write that failed, the document's flush to the disk (the first fsync; the folder's
+                // after the rename is best effort), or a rename refused for another reason than a mount
+                // point is never success: the document on the disk cannot be trusted then.
+                const bool writeFailed = at == "fputs" || at == "fprintf" || at == "fflush" || at == "fclose" ||
+                                         at == "write" || (at == "fsync" && occurrence == 1) ||
+                                         (at == "rename" && error != EBUSY);
+                if (writeFailed) {
+                    EXPECT_EQ(status, kStatusNotWritten) << where;
+                }
+                ASSERT_LT(nth, 10000) << "a run that never ends its calls";
+            }
+            // The walk reached the writer's calls and the capture's: a hook that fell out would show here.
+            for (const char *call : {"mkstemp", "fdopen", "fputs", "fprintf", "fflush", "fsync", "fclose", "rename",
+                                     "IORegistryEntryCreateCFProperty", "IOServiceGetMatchingServices",
+                                     "SCDynamicStoreCopyComputerName", "socket", "RequestInterfaceList"}) {
+                EXPECT_EQ(failedCalls.count(call), 1u) << c.what << ": no run failed " << call;
+            }
+        }
+    }
+    for (const std::string &document : documents) {
+        std::string message;
+        EXPECT_TRUE(testutil::ValidatesAgainstSchema(document, &message)) << message << "\n" << document;
+    }
+}
+
+// Runs that overlap on one destination: a look at the file (stat, lstat, fstat) that races another
+// run's rename can find the replaced file with no link left. Whichever look that is, the run replaces
+// the earlier document whole (a new file at the path) and never truncates it in place.
+TEST(FaultLoop, AFileReplacedWhileLookedAtIsReplacedWhole) {
+    InstallMachine();
+    for (long nth = 1;; ++nth) {
+        TempDir dir;
+        const std::string path = dir / "out.xml";
+        ASSERT_TRUE(WriteFile(path, kEarlier));
+        struct stat before;
+        ASSERT_EQ(stat(path.c_str(), &before), 0);
+        char program[] = "machineinfo";
+        std::string name = path;
+        char *argv[] = {program, &name[0], nullptr};
+        fault::ReportUnlinkedNth(nth);
+        const int32_t status = WriteReport(2, argv);
+        const bool looked = fault::ReportedUnlinked();
+        fault::ReportUnlinkedNth(0);
+        if (!looked) break;
+        EXPECT_EQ(status, kStatusWritten) << "look " << nth;
+        std::string text;
+        EXPECT_TRUE(ReadFile(path, &text) && IsWholeDocument(text)) << "look " << nth;
+        struct stat after;
+        ASSERT_EQ(stat(path.c_str(), &after), 0);
+        EXPECT_NE(after.st_ino, before.st_ino) << "look " << nth << ": the earlier file was written in place";
+        EXPECT_EQ(ListFolder(dir.path()), std::vector<std::string>{"out.xml"}) << "look " << nth;
+        ASSERT_LT(nth, 100);
+    }
+}
+
+// What a helper routine gave, as a text; "null", "version:0" and a non-zero code are its failures.
+using Outcome = std::function<std::string()>;
+
+std::string Text(char *heap) {
+    if (heap == nullptr) return "null";
+    std::string text = std::string("text:") + heap;
+    free(heap);
+    return text;
+}
+
+std::string Object(CFTypeRef object) {
+    if (object == nullptr) return "null";
+    std::string kind = "object:" + std::to_string(CFGetTypeID(object));
+    if (CFGetTypeID(object) == CFDataGetTypeID())
+        kind += "/" + std::to_string(CFDataGetLength(static_cast<CFDataRef>(object)));
+    CFRelease(object);
+    return kind;
+}
+
+std::string Code(IOReturn code) {
+    char text[32];
+    snprintf(text, sizeof text, "code:%x", static_cast<unsigned>(code));
+    return text;
+}
+
+bool IsFailure(const std::string &outcome) {
+    return outcome == "null" || outcome == "version:0" || (outcome.compare(0, 5, "code:") == 0 && outcome != "code:0");
+}
+
+// A string list whose elements a failed conversion cut short: the routine succeeds with them, as
+// documented, but never loses or adds an element.
+bool IsCutList(const std::string &outcome, const std::string &whole) {
+    return outcome.compare(0, 5, "list:") == 0 && outcome.size() == whole.size() &&
+           outcome.find('!') == std::string::npos;
+}
+
+CFStringRef Str(const std::string &s) {
+    return CFStringCreateWithCString(kCFAllocatorDefault, s.c_str(), kCFStringEncodingUTF8);
+}
+
+using HelperTable = std::vector<std::pair<const char *, Outcome>>;
+
+// Each helper once whole, then once for each call it makes with that call failing: it fails as it
+// documents (or, for a string list, cuts an element short), or gives what it gave whole.
+void WalkHelpers(const HelperTable &helpers) {
+    for (const auto &helper : helpers) {
+        const std::string whole = helper.second();
+        EXPECT_TRUE(!IsFailure(whole) && whole.find_first_of("<!") == std::string::npos)
+            << helper.first << " fails with nothing failing: " << whole;
+        long nth = 1;
+        for (;; ++nth) {
+            fault::FailNth(nth, ENOMEM);
+            const std::string outcome = helper.second();
+            const bool fired = fault::Fired();
+            const std::string at = fault::FiredAt();
+            fault::FailNth(0, 0);
+            if (!fired) break;
+            EXPECT_TRUE(outcome == whole || IsFailure(outcome) || IsCutList(outcome, whole))
+                << helper.first << " with call " << nth << " (" << at << ") failing: " << outcome;
+            ASSERT_LT(nth, 1000);
+        }
+        EXPECT_GT(nth, 1) << helper.first << " made no hooked call";
+    }
+}
+
+TEST(FaultLoop, EveryFailingCallOfEachBundleHelper) {
+    testutil::KeepsForProcess("bundles: Core Foundation keeps each bundle it reads for the process");
+    static const TempDir folder;  // the bundle lives as long as Core Foundation keeps it
+    const std::string bundle = folder / "F.bundle";
+    ASSERT_EQ(system(("mkdir -p '" + bundle + "/Contents/Resources'").c_str()), 0);
+    ASSERT_TRUE(WriteFile(bundle + "/Contents/Info.plist",
+                          "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+                          "<key>CFBundleIdentifier</key><string>com.example.fault</string>"
+                          "<key>CFBundleVersion</key><string>1.2.3</string></dict></plist>\n"));
+    ASSERT_TRUE(WriteFile(bundle + "/Contents/Resources/defaults.plist", "x"));
+    CFStringRef bundlePath = Str(bundle);
+    CFURLRef bundleUrl = CFURLCreateWithFileSystemPath(kCFAllocatorDefault, bundlePath, kCFURLPOSIXPathStyle, true);
+    CFBundleRef made = CFBundleCreate(kCFAllocatorDefault, bundleUrl);
+    CFStringRef id = Str("com.example.fault"), name = Str("defaults"), type = Str("plist");
+    WalkHelpers({
+        {"CopyBundleResourcePath", [&] { return Text(CopyBundleResourcePath(id, name, type, nullptr)); }},
+        {"GetBundleVersionByIdentifier", [&] { return "version:" + std::to_string(GetBundleVersionByIdentifier(id)); }},
+        {"GetBundleVersion", [&] { return "version:" + std::to_string(GetBundleVersion(made)); }},
+    });
+    CFRelease(type);
+    CFRelease(name);
+    CFRelease(id);
+    CFRelease(made);
+    CFRelease(bundleUrl);
+    CFRelease(bundlePath);
+}
+
+TEST(FaultLoop, EveryFailingCallOfEachFileAndStringHelper) {
+    TempDir dir;
+    const std::string plist = dir / "list.plist";
+    ASSERT_TRUE(WriteFile(plist,
+                          "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+                          "<key>Name</key><string>caf\xC3\xA9</string></dict></plist>\n"));
+    CFStringRef plistPath = Str(plist);
+    CFURLRef plistUrl = CFURLCreateWithFileSystemPath(kCFAllocatorDefault, plistPath, kCFURLPOSIXPathStyle, false);
+    const std::vector<std::string> elements = {
+        "\xE2\x82\xAC"
+        "uro",
+        "defaults"};
+    CFStringRef word = Str(elements[0]), other = Str(elements[1]);
+    const void *words[] = {word, other};
+    CFArrayRef array = CFArrayCreate(kCFAllocatorDefault, words, 2, &kCFTypeArrayCallBacks);
+    const void *keys[] = {CFSTR("Version")};
+    const void *values[] = {CFSTR("1.2")};
+    CFDictionaryRef dictionary = CFDictionaryCreate(kCFAllocatorDefault, keys, values, 1,
+                                                    &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks);
+    const std::string out = dir / "out.plist";
+    WalkHelpers({
+        {"CreateDataFromURL", [&] { return Object(CreateDataFromURL(plistUrl)); }},
+        {"CreateDataFromPath",
+         [&] {
+             CFURLRef url = reinterpret_cast<CFURLRef>(0x1);
+             const std::string data = Object(CreateDataFromPath(plist.c_str(), &url));
+             if (data == "null") return url == nullptr ? data : std::string("null with a URL handed back");
+             return data + " " + Object(url);
+         }},
+        {"CreatePropertyListFromPathString",
+         [&] { return Object(CreatePropertyListFromPathString(plistPath, kCFPropertyListImmutable)); }},
+        {"CreatePropertyListFromURL", [&] { return Object(CreatePropertyListFromURL(plistUrl, 0)); }},
+        {"CreatePropertyListFromPath", [&] { return Object(CreatePropertyListFromPath(plist.c_str(), 0)); }},
+        {"WritePropertyListToURL",
+         [&] {
+             CFStringRef outPath = Str(out);
+             CFURLRef url = CFURLCreateWithFileSystemPath(kCFAllocatorDefault, outPath, kCFURLPOSIXPathStyle, false);
+             const std::string code = Code(WritePropertyListToURL(dictionary, url));
+             if (url != nullptr) CFRelease(url);
+             CFRelease(outPath);
+             return code;
+         }},
+        {"WritePropertyListToPath",
+         [&] {
+             return Code(WritePropertyListToPath(dictionary, reinterpret_cast<const UInt8 *>(out.data()),
+                                                 static_cast<CFIndex>(out.size())));
+         }},
+        {"CreateCStringFromCFString", [&] { return Text(CreateCStringFromCFString(word)); }},
+        {"CreateCStringList",
+         [&] {
+             char **list = reinterpret_cast<char **>(0x1);
+             uint64_t size = 1;
+             const IOReturn code = CreateCStringList(array, &list, &size);
+             if (code != kIOReturnSuccess) {
+                 return list == nullptr && size == 0 ? Code(code) : std::string("a failure that hands a list back");
+             }
+             // Each element as it came: whole (=), cut short (<, which the routine does not report), or other (!).
+             std::string kinds = "list:";
+             for (size_t i = 0; list[i] != nullptr; ++i) {
+                 const std::string element = list[i];
+                 kinds += i >= elements.size()                                   ? '!'
+                          : element == elements[i]                               ? '='
+                          : elements[i].compare(0, element.size(), element) == 0 ? '<'
+                                                                                 : '!';
+             }
+             FreeCStringList(list, size);
+             free(list);
+             return kinds;
+         }},
+    });
+    CFRelease(dictionary);
+    CFRelease(array);
+    CFRelease(other);
+    CFRelease(word);
+    CFRelease(plistUrl);
+    CFRelease(plistPath);
+}
+
+}  // namespace
