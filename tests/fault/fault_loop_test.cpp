@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <functional>
 #include <map>
@@ -66,10 +67,11 @@ TEST(FaultLoop, EveryFailingCallOfAReport) {
     for (const int error : {EIO, ENOSPC, EINTR, EBUSY}) {
         for (const auto &c : cases) {
             std::set<std::string> failedCalls;
+            TempDir dir;
+            const std::string path = dir / "out.xml";
             long nth = 1;
             for (;; ++nth) {
-                TempDir dir;
-                const std::string path = dir / "out.xml";
+                unlink(path.c_str());
                 if (c.earlier) {
                     ASSERT_TRUE(WriteFile(path, kEarlier));
                 }
@@ -135,9 +137,10 @@ TEST(FaultLoop, EveryFailingCallOfAReport) {
 // the earlier document whole (a new file at the path) and never truncates it in place.
 TEST(FaultLoop, AFileReplacedWhileLookedAtIsReplacedWhole) {
     InstallMachine();
+    TempDir dir;
+    const std::string path = dir / "out.xml";
     for (long nth = 1;; ++nth) {
-        TempDir dir;
-        const std::string path = dir / "out.xml";
+        unlink(path.c_str());
         ASSERT_TRUE(WriteFile(path, kEarlier));
         struct stat before;
         ASSERT_EQ(stat(path.c_str(), &before), 0);
