@@ -137,10 +137,10 @@ enum InPlace { kInPlaceOpened, kInPlaceFailed, kInPlaceChanged };
 // Opens the file at the final path for writing in place (created when create is set), as fopen's "w"
 // would. With shared_only, the decision is made again on the opened descriptor: a file that turned
 // out to be the runner's own with one link, or one that was replaced after the checks (no link
-// left), is not truncated; the caller looks again.
+// left), is not truncated; the caller looks again, as it does when the file is gone.
 InPlace OpenInPlace(Destination *destination, bool create, bool shared_only) {
     const int fd = open(destination->finalPath, O_WRONLY | O_NOCTTY | (create ? O_CREAT : 0), 0666);  // owned
-    if (fd < 0) return kInPlaceFailed;
+    if (fd < 0) return !create && errno == ENOENT ? kInPlaceChanged : kInPlaceFailed;
     struct stat info;
     if (fstat(fd, &info) != 0) {
         close(fd);
@@ -226,20 +226,21 @@ bool OpenNamed(Destination *destination) {
                    OpenInPlace(destination, /* create */ true, /* shared_only */ false) == kInPlaceOpened;
         }
         if (S_ISDIR(info.st_mode)) return false;
+        InPlace opened;
         if (!S_ISREG(info.st_mode)) {
-            return OpenInPlace(destination, /* create */ false, /* shared_only */ false) == kInPlaceOpened;
-        }
-        if (info.st_nlink == 0) continue;  // replaced while looked at
-        if (!MayWrite(destination->finalPath)) {
+            opened = OpenInPlace(destination, /* create */ false, /* shared_only */ false);
+        } else if (info.st_nlink == 0) {
+            continue;  // replaced while looked at
+        } else if (!MayWrite(destination->finalPath)) {
             if (errno == ENOENT) continue;
             return false;
+        } else if (IsOwnSingleFile(info)) {
+            if (OpenAside(destination, info.st_mode & 07777)) return true;
+            opened = OpenInPlace(destination, /* create */ false, /* shared_only */ false);
+        } else {
+            // Another owner or other links: only writing in place keeps them.
+            opened = OpenInPlace(destination, /* create */ false, /* shared_only */ true);
         }
-        if (IsOwnSingleFile(info)) {
-            return OpenAside(destination, info.st_mode & 07777) ||
-                   OpenInPlace(destination, /* create */ false, /* shared_only */ false) == kInPlaceOpened;
-        }
-        // Another owner or other links: only writing in place keeps them.
-        const InPlace opened = OpenInPlace(destination, /* create */ false, /* shared_only */ true);
         if (opened != kInPlaceChanged) return opened == kInPlaceOpened;
     }
     return OpenAside(destination, CreationMode());
