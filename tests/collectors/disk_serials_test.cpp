@@ -203,6 +203,7 @@ TEST_F(DiskSerialsTest, NullArguments) {
     EXPECT_STREQ(slots[0], "keep");
     EXPECT_FALSE(ReadServiceSerial(0, CFSTR("Serial Number"), slots[0]));
     EXPECT_FALSE(ReadServiceSerial(1, nullptr, slots[0]));
+    EXPECT_FALSE(ReadServiceSerial(1, CFSTR("Serial Number"), nullptr));
 }
 
 TEST_F(DiskSerialsTest, OneDiskShowsInTheFirstRowOnly) {

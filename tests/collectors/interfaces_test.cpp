@@ -227,7 +227,10 @@ TEST(WalkInterfaceRecords, EveryTruncationStaysInBounds) {
         EXPECT_GE(result, -1);
         EXPECT_LE(result, 1);
     }
-    EXPECT_EQ(WalkInterfaceRecords(nullptr, 10, nullptr, 16), -1);
+    const std::vector<unsigned char> one = Records().Link("en0", kMac1).bytes();
+    InterfaceRecord table[16];
+    EXPECT_EQ(WalkInterfaceRecords(nullptr, static_cast<int32_t>(one.size()), table, 16), -1);
+    EXPECT_EQ(WalkInterfaceRecords(one.data(), static_cast<int32_t>(one.size()), nullptr, 16), -1);
 }
 
 class CaptureInterfacesTest : public CollectorTest {

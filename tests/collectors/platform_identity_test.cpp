@@ -127,6 +127,13 @@ TEST_F(PlatformIdentityTest, ResultTellsWhereTheSerialCameFrom) {
     EXPECT_EQ(CapturePlatformIdentity(serial, nullptr, model), 0);
     EXPECT_STREQ(serial, "");
     EXPECT_EQ(ReadPlatformModel(0, model), 0);
+    Install({{"IOPlatformExpertDevice", {{"model", Property::Data(Bytes("iMac20,1\0", 9))}}}});
+    // Owned: released below.
+    const io_service_t expert =
+        IOServiceGetMatchingService(kIOMasterPortDefault, IOServiceMatching("IOPlatformExpertDevice"));
+    EXPECT_EQ(ReadPlatformModel(expert, model), 1);
+    EXPECT_STREQ(model, "iMac20,1");
+    IOObjectRelease(expert);
 }
 
 struct ParseCase {

@@ -52,6 +52,18 @@ void FailNth(long nth, int error) {
     gCountsUsed = 0;
 }
 
+namespace {
+
+const char *gRefused = nullptr;  // the hook that fails every call, with gRefusedError
+int gRefusedError = 0;
+
+}  // namespace
+
+void RefuseEvery(const char *call, int error) {
+    gRefused = call;
+    gRefusedError = error;
+}
+
 bool Fired() { return gFiredAt != nullptr; }
 const char *FiredAt() { return gFiredAt != nullptr ? gFiredAt : ""; }
 long FiredOccurrence() { return gFiredOccurrence; }
@@ -79,6 +91,10 @@ int Looked(int result, struct stat *info) {
 }
 
 bool Hit(const char *call) {
+    if (gRefused != nullptr && strcmp(call, gRefused) == 0) {
+        errno = gRefusedError;
+        return true;
+    }
     if (gCountdown <= 0) return false;
     const long occurrence = CountCall(call);
     if (--gCountdown != 0) return false;

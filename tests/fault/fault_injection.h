@@ -15,13 +15,17 @@ bool Fired();
 const char *FiredAt();
 long FiredOccurrence();
 
+// Makes every call of the named hook fail with error, as a mount point refuses every rename over it
+// (EBUSY), apart from the armed failure, which counts the other calls. nullptr stops it.
+void RefuseEvery(const char *call, int error);
+
 // Arms the other kind of fault: the nth stat, lstat or fstat call from now succeeds but reports no
 // link left, as a file that another process replaced while it was looked at. 0 disarms it.
 void ReportUnlinkedNth(long nth);
 // Whether that happened (and so whether the nth such call was made).
 bool ReportedUnlinked();
 
-// Called by each hook: true when this call is the one to fail (errno is set then).
+// Called by each hook: true when this call is to fail (errno is set then).
 bool Hit(const char *call);
 
 }  // namespace fault

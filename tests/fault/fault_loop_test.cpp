@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <set>
@@ -16,6 +17,7 @@
 
 #include "cfhelpers/cfhelpers.h"
 #include "fault/fault_injection.h"
+#include "report/destination.h"
 #include "report/report_writer.h"
 #include "standin_testing.h"
 #include "test_util.h"
@@ -54,26 +56,51 @@ bool IsWholeDocument(const std::string &text) {
     return lines == 38 && text.size() > 11 && text.compare(text.size() - 11, 11, "</QX:data>\n") == 0;
 }
 
+// Where a report goes: a new file, an earlier document that a rename replaces, or an earlier document
+// written in place, as one with a second link is, or one on a mount point (a rename over it is refused
+// with EBUSY): a failure may cut those short.
+enum Where { kNewFile, kEarlierFile, kLinkedFile, kMountPoint };
+
 struct RunCase {
     const char *what;
-    bool earlier;  // an earlier document stands at the destination
+    Where where;
+    std::vector<const char *> writerCalls;  // the writer's calls that the walk must fail
 };
 
 TEST(FaultLoop, EveryFailingCallOfAReport) {
     InstallMachine();
-    const RunCase cases[] = {{"a new file", false}, {"an earlier document", true}};
+    const std::vector<const char *> aside = {"mkstemp", "fchmod", "fdopen", "fputs", "fprintf",
+                                             "fflush",  "fsync",  "fclose", "rename"};
+    const std::vector<const char *> copied = {"mkstemp", "fchmod", "fdopen", "fputs", "fprintf", "fflush",
+                                              "fsync",   "fclose", "open",   "read",  "write",   "close"};
+    const RunCase cases[] = {
+        {"a new file", kNewFile, aside},
+        {"an earlier document", kEarlierFile, aside},
+        {"an earlier document with a second link",
+         kLinkedFile,
+         {"open", "fstat", "ftruncate", "fdopen", "fputs", "fprintf", "fclose"}},
+        {"an earlier document on a mount point", kMountPoint, copied},
+    };
     std::set<std::string> documents;
     // EBUSY also takes the rename's fallback of writing a mount point in place.
     for (const int error : {EIO, ENOSPC, EINTR, EBUSY}) {
         for (const auto &c : cases) {
+            const bool earlier = c.where != kNewFile, inPlace = c.where == kLinkedFile || c.where == kMountPoint;
+            if (c.where == kMountPoint) fault::RefuseEvery("rename", EBUSY);
             std::set<std::string> failedCalls;
             TempDir dir;
-            const std::string path = dir / "out.xml";
+            const std::string path = dir / "out.xml", link = dir / "link.xml";
+            std::vector<std::string> names = {"out.xml"};
+            if (c.where == kLinkedFile) names.insert(names.begin(), "link.xml");
             long nth = 1;
             for (;; ++nth) {
                 unlink(path.c_str());
-                if (c.earlier) {
+                unlink(link.c_str());
+                if (earlier) {
                     ASSERT_TRUE(WriteFile(path, kEarlier));
+                }
+                if (c.where == kLinkedFile) {
+                    ASSERT_EQ(::link(path.c_str(), link.c_str()), 0);
                 }
                 char program[] = "machineinfo";
                 std::string name = path;
@@ -89,19 +116,27 @@ TEST(FaultLoop, EveryFailingCallOfAReport) {
 
                 std::string text;
                 const bool exists = ReadFile(path, &text);
-                const std::vector<std::string> left = ListFolder(dir.path());
+                std::vector<std::string> left = ListFolder(dir.path());
+                std::sort(left.begin(), left.end());
                 if (status == kStatusWritten) {
                     EXPECT_TRUE(exists && IsWholeDocument(text)) << where << "\n" << text;
                     documents.insert(text);
                 } else {
                     EXPECT_EQ(status, kStatusNotWritten) << where;
-                    if (c.earlier) {
+                    // A file written in place is cut short by a failure after its truncation.
+                    if (inPlace) {
+                        EXPECT_TRUE(exists) << where;
+                    } else if (earlier) {
                         EXPECT_EQ(text, kEarlier) << where;
                     } else {
                         EXPECT_FALSE(exists) << where;
                     }
                 }
-                EXPECT_EQ(left, exists ? std::vector<std::string>{"out.xml"} : std::vector<std::string>{}) << where;
+                EXPECT_EQ(left, exists ? names : std::vector<std::string>{}) << where;
+                if (c.where == kLinkedFile) {
+                    std::string linked;
+                    EXPECT_TRUE(ReadFile(link, &linked) && linked == text) << where << ": the second link was lost";
+                }
                 if (!fired) {
                     EXPECT_EQ(status, kStatusWritten) << c.what << ": a run that met no failure";
                     break;
@@ -110,18 +145,24 @@ TEST(FaultLoop, EveryFailingCallOfAReport) {
                 // A write that failed, the document's flush to the disk (the first fsync; the folder's
                 // after the rename is best effort), or a rename refused for another reason than a mount
                 // point is never success: the document on the disk cannot be trusted then.
-                const bool writeFailed = at == "fputs" || at == "fprintf" || at == "fflush" || at == "fclose" ||
-                                         at == "write" || (at == "fsync" && occurrence == 1) ||
-                                         (at == "rename" && error != EBUSY);
+                const bool writeFailed =
+                    at == "fputs" || at == "fprintf" || at == "fflush" || at == "fclose" || at == "write" ||
+                    (at == "fsync" && occurrence == 1) || (at == "rename" && error != EBUSY) ||
+                    // the copy onto a mount point: its reads, writes, flush and the close
+                    // of what it wrote (the first close is the interface socket's)
+                    (c.where == kMountPoint &&
+                     (at == "open" || at == "read" || at == "fsync" || (at == "close" && occurrence == 2)));
                 if (writeFailed) {
                     EXPECT_EQ(status, kStatusNotWritten) << where;
                 }
                 ASSERT_LT(nth, 10000) << "a run that never ends its calls";
             }
             // The walk reached the writer's calls and the capture's: a hook that fell out would show here.
-            for (const char *call : {"mkstemp", "fdopen", "fputs", "fprintf", "fflush", "fsync", "fclose", "rename",
-                                     "IORegistryEntryCreateCFProperty", "IOServiceGetMatchingServices",
-                                     "SCDynamicStoreCopyComputerName", "socket", "RequestInterfaceList"}) {
+            fault::RefuseEvery(nullptr, 0);
+            std::vector<const char *> reached = c.writerCalls;
+            reached.insert(reached.end(), {"IORegistryEntryCreateCFProperty", "IOServiceGetMatchingServices",
+                                           "SCDynamicStoreCopyComputerName", "socket", "RequestInterfaceList"});
+            for (const char *call : reached) {
                 EXPECT_EQ(failedCalls.count(call), 1u) << c.what << ": no run failed " << call;
             }
         }
@@ -161,6 +202,14 @@ TEST(FaultLoop, AFileReplacedWhileLookedAtIsReplacedWhole) {
         EXPECT_EQ(ListFolder(dir.path()), std::vector<std::string>{"out.xml"}) << "look " << nth;
         ASSERT_LT(nth, 100);
     }
+}
+
+TEST(FaultLoop, AFailedLookAtTheDefaultDestinationRefusesIt) {
+    Destination d;
+    fault::FailNth(1, EIO);
+    EXPECT_FALSE(OpenDestination(&d, nullptr));
+    EXPECT_STREQ(fault::FiredAt(), "lstat");
+    fault::FailNth(0, 0);
 }
 
 // What a helper routine gave, as a text; "null", "version:0" and a non-zero code are its failures.

@@ -213,6 +213,7 @@ TEST(CutEscaped, BacksUpToWholeUnits) {
         {"ABCD&amp;X", 9, "ABCD&amp;"},
         {"ABCDEFGH\xC3\xA9", 9, "ABCDEFGH"},
         {"ABCDEFG\xC3\xA9", 9, "ABCDEFG\xC3\xA9"},
+        {"ABCDEF\xE2\x82", 8, "ABCDEF\xE2\x82"},  // a character cut short ends at the NUL: nothing read past it
         {"short", 9, "short"},
         {"abc", 0, ""},
     };

@@ -3,6 +3,7 @@
 #include "report/destination.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,11 +23,20 @@ using testutil::ReadFile;
 using testutil::TempDir;
 using testutil::WriteFile;
 
+// Writes text through a destination; the signal actions a run sets while its temporary file stands
+// are the caller's again after it, whatever the outcome.
 bool WriteDocument(const std::string &name, const std::string &text, bool writes_ok = true) {
+    struct sigaction before, after;
+    sigaction(SIGTERM, nullptr, &before);
     Destination d;
-    if (!OpenDestination(&d, name.c_str())) return false;
-    fputs(text.c_str(), d.stream);
-    return FinishDestination(&d, writes_ok);
+    bool ok = OpenDestination(&d, name.c_str());
+    if (ok) {
+        fputs(text.c_str(), d.stream);
+        ok = FinishDestination(&d, writes_ok);
+    }
+    sigaction(SIGTERM, nullptr, &after);
+    EXPECT_EQ(after.sa_handler, before.sa_handler) << name << ": the run's signal handler was left in place";
+    return ok;
 }
 
 TEST(Destination, NewFileIsCreatedWithUmaskMode) {
@@ -97,10 +107,11 @@ TEST(Destination, UnopenableNames) {
     TempDir dir;
     ASSERT_TRUE(WriteFile(dir / "file", "kept"));
     Destination d;
-    EXPECT_FALSE(OpenDestination(&d, dir.path().c_str()));                              // a directory
-    EXPECT_FALSE(OpenDestination(&d, (dir / "missing/doc.xml").c_str()));               // a missing folder
-    EXPECT_FALSE(OpenDestination(&d, (dir / "file/out.xml").c_str()));                  // through a file
-    EXPECT_FALSE(OpenDestination(&d, (dir / std::string(NAME_MAX + 1, 'n')).c_str()));  // too long a name
+    EXPECT_FALSE(OpenDestination(&d, dir.path().c_str()));                                      // a directory
+    EXPECT_FALSE(OpenDestination(&d, (dir / "missing/doc.xml").c_str()));                       // a missing folder
+    EXPECT_FALSE(OpenDestination(&d, (dir / "file/out.xml").c_str()));                          // through a file
+    EXPECT_FALSE(OpenDestination(&d, (dir / std::string(NAME_MAX + 1, 'n')).c_str()));          // too long a name
+    EXPECT_FALSE(OpenDestination(&d, ("/" + std::string(kDestinationPathSize, 'p')).c_str()));  // too long a path
     EXPECT_FALSE(OpenDestination(&d, ""));
     EXPECT_FALSE(OpenDestination(nullptr, "x"));
     EXPECT_EQ(ListFolder(dir.path()), std::vector<std::string>{"file"});
