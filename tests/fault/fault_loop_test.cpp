@@ -69,10 +69,14 @@ struct RunCase {
 
 TEST(FaultLoop, EveryFailingCallOfAReport) {
     InstallMachine();
-    const std::vector<const char *> aside = {"mkstemp", "fchmod", "fdopen", "fputs", "fprintf",
-                                             "fflush",  "fsync",  "fclose", "rename"};
-    const std::vector<const char *> copied = {"mkstemp", "fchmod", "fdopen", "fputs", "fprintf", "fflush",
-                                              "fsync",   "fclose", "open",   "read",  "write",   "close"};
+    // A temporary file written beside the destination, then renamed over it or copied onto it.
+    const auto beside = [](std::initializer_list<const char *> then) {
+        std::vector<const char *> calls = {"mkstemp", "fchmod", "fdopen", "fputs",
+                                           "fprintf", "fflush", "fsync",  "fclose"};
+        calls.insert(calls.end(), then);
+        return calls;
+    };
+    const std::vector<const char *> aside = beside({"rename"}), copied = beside({"open", "read", "write", "close"});
     const RunCase cases[] = {
         {"a new file", kNewFile, aside},
         {"an earlier document", kEarlierFile, aside},
