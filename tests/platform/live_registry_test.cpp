@@ -244,13 +244,17 @@ struct IdentityCase {
     std::vector<std::pair<std::string, std::string>> files;
     std::string make;  // as the report shows it
     std::string serial;
+    std::string model = "";
 };
 
-TEST_F(LiveRegistryTest, MakeAndSerialFromDmiOrDeviceTree) {
+TEST_F(LiveRegistryTest, MakeModelAndSerialFromDmiOrDeviceTree) {
     const std::string tree = "sys/firmware/devicetree/base/compatible";
     const std::string vendor = "sys/class/dmi/id/sys_vendor";
     const std::string treeSerial = "sys/firmware/devicetree/base/serial-number";
     const std::string dmiSerial = "sys/class/dmi/id/product_serial";
+    const std::string product = "sys/class/dmi/id/product_name";
+    const std::string board = "sys/class/dmi/id/board_vendor", boardName = "sys/class/dmi/id/board_name";
+    const std::string boardSerial = "sys/class/dmi/id/board_serial";
     const std::string longVendor = std::string(60, 'V') + "&x";
     const IdentityCase cases[] = {
         {"specials, controls and blanks",
@@ -286,6 +290,77 @@ TEST_F(LiveRegistryTest, MakeAndSerialFromDmiOrDeviceTree) {
         {"a board named by its maker alone", {{tree, std::string("arm,juno\0arm,vexpress\0", 22)}}, "arm", ""},
         {"device tree entry without a vendor", {{tree, std::string("generic\0acme,board\0", 20)}}, "", ""},
         {"neither", {}, "", ""},
+        // Firmware fillers name nothing: the board's fields stand in, else the value is empty.
+        {"ASRock: AMI's filler everywhere but the board",
+         {{vendor, "To Be Filled By O.E.M.\n"},
+          {product, "To Be Filled By O.E.M.\n"},
+          {dmiSerial, "To Be Filled By O.E.M.\n"},
+          {board, "ASRock\n"},
+          {boardName, "B450 Steel Legend\n"},
+          {boardSerial, "M80-C7012345678\n"}},
+         "ASRock",
+         "M80-C7012345678",
+         "B450 Steel Legend"},
+        {"ASUS, older boards, fillers in other letters",
+         {{vendor, "SYSTEM MANUFACTURER\n"},
+          {product, "system product name\n"},
+          {dmiSerial, " System Serial Number \n"},
+          {board, "ASUSTeK COMPUTER INC.\n"},
+          {boardName, "P8Z77-V LX\n"},
+          {boardSerial, "MT7012345678901\n"}},
+         "ASUSTeK COMPUTER INC.",
+         "MT7012345678901",
+         "P8Z77-V LX"},
+        {"ASUS, newer boards: a real maker, filler product and serial",
+         {{vendor, "ASUS\n"},
+          {product, "System Product Name\n"},
+          {dmiSerial, "System Serial Number\n"},
+          {board, "ASUSTeK COMPUTER INC.\n"},
+          {boardName, "ROG STRIX B550-F GAMING\n"},
+          {boardSerial, "Default string\n"}},
+         "ASUS",
+         "",
+         "ROG STRIX B550-F GAMING"},
+        {"generic AMI firmware: the board is a filler too, serials of one repeated character",
+         {{vendor, "Default string\n"},
+          {product, "default string \n"},
+          {dmiSerial, "00000000\n"},
+          {board, "Not Specified\n"},
+          {boardName, "Type1ProductConfigId\n"},
+          {boardSerial, "0\n"}},
+         "",
+         "",
+         ""},
+        {"fillers with more around them, counting serials",
+         {{vendor, "O.E.M.\n"},
+          {product, "ITo be filled by O.E.M.\n"},
+          {dmiSerial, "1234567890\n"},
+          {board, "N/A\n"},
+          {boardName, "Z97 Extreme4\n"},
+          {boardSerial, "XXXXXXXXXX\n"}},
+         "",
+         "",
+         "Z97 Extreme4"},
+        {"real values that merely hold a filler word or repeat a character nearly",
+         {{vendor, "OEM Systems Ltd\n"},
+          {product, "Nonesuch 5\n"},
+          {dmiSerial, "00000001\n"},
+          {board, "ASRock\n"},
+          {boardName, "B450\n"},
+          {boardSerial, "BOARD\n"}},
+         "OEM Systems Ltd",
+         "00000001",
+         "Nonesuch 5"},
+        {"a board's serial where the system field is missing, a short real one",
+         {{board, "Ab\n"}, {boardSerial, "10\n"}},
+         "Ab",
+         "10"},
+        {"device tree fillers name nothing",
+         {{tree, std::string("unknown,board\0", 14)},
+          {"sys/firmware/devicetree/base/model", std::string("None.\0", 6)},
+          {treeSerial, std::string("0000000000000000\0", 17)}},
+         "",
+         ""},
     };
     for (const auto &c : cases) {
         TempDir root;
@@ -296,6 +371,7 @@ TEST_F(LiveRegistryTest, MakeAndSerialFromDmiOrDeviceTree) {
         EXPECT_STREQ(SettingValue(3), c.make.c_str()) << c.what;
         EXPECT_STREQ(SettingValue(2), c.serial.c_str()) << c.what;
         EXPECT_STREQ(SettingValue(5), c.serial.c_str()) << c.what;
+        EXPECT_STREQ(SettingValue(4), c.model.c_str()) << c.what;
     }
 }
 

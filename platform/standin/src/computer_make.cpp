@@ -1,4 +1,4 @@
-// The maker on Linux: the DMI system vendor, else the vendor prefix of the device tree's first
+// The maker on Linux: the DMI system or board vendor, else the vendor prefix of the device tree's first
 // "compatible" entry, both read below the live registry's root.
 #include <string.h>
 

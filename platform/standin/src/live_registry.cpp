@@ -3,12 +3,14 @@
 // each disk read only when a lookup reaches it.
 #include <dirent.h>
 #include <fcntl.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 
 #include "file_read.h"
 #include "registry.h"
@@ -29,23 +31,94 @@ CFDataRef DataFromBytes(const std::string &bytes) {
                         static_cast<CFIndex>(bytes.size()));
 }
 
+// Firmware fillers: texts that name no maker, product or serial, though a DMI field holds them.
+// Compared without regard to case, after the blanks around them and a final dot are dropped.
+const char *const kPlaceholders[] = {
+    // AMI Aptio's defaults, which ASRock and many small makers ship unchanged
+    "To Be Filled By O.E.M",
+    "Default string",
+    "Type1ProductConfigId",
+    "Chassis Serial Number",
+    "Base Board Serial Number",
+    // ASUS boards' system fields
+    "System manufacturer",
+    "System Product Name",
+    "System Serial Number",
+    "System Version",
+    // SMBIOS's words for no value, and those of other firmware (Phoenix, Insyde)
+    "Not Specified",
+    "Not Applicable",
+    "None",
+    "N/A",
+    "Unknown",
+    "INVALID",
+    "OEM",
+    "O.E.M",
+    // counting serials of firmware builders' samples
+    "0123456789",
+    "123456789",
+    "1234567890",
+};
+
+bool SameLetters(const std::string &text, const char *word) {
+    return text.size() == std::strlen(word) && strncasecmp(text.c_str(), word, text.size()) == 0;
+}
+
+// Whether a firmware value names nothing: blank, one character repeated ("00000000", "X"), a filler
+// of the table, or a text that holds AMI's "To be filled by O.E.M" ("ITo be filled by O.E.M.").
+bool IsPlaceholder(const std::string &value) {
+    std::string text = value.substr(0, value.find('\0'));
+    const auto blank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
+    while (!text.empty() && blank(text.back())) text.pop_back();
+    text.erase(0, std::find_if_not(text.begin(), text.end(), blank) - text.begin());
+    if (!text.empty() && text.back() == '.') text.pop_back();
+    if (text.find_first_not_of(text.empty() ? ' ' : text[0]) == std::string::npos) return true;  // blank, or "0000"
+    if (strcasestr(text.c_str(), "To be filled by O.E.M") != nullptr) return true;  // "ITo be filled by O.E.M."
+    for (const char *word : kPlaceholders) {
+        if (SameLetters(text, word)) return true;
+    }
+    return false;
+}
+
+// The first of the DMI fields (files under sys/class/dmi/id) that names something, without its
+// trailing newline, in *text (empty when none does). False when none of the files can be read, so
+// that the machine has no DMI for this value.
+bool FirstNamedDmi(const std::string &root, std::initializer_list<const char *> fields, std::string *text) {
+    bool read = false;
+    for (const char *field : fields) {
+        std::string value;
+        if (!ReadFileBytes(root + "sys/class/dmi/id/" + field, &value)) continue;
+        read = true;
+        value = WithoutTrailingNewline(value);
+        if (!IsPlaceholder(value)) {
+            *text = value;
+            return true;
+        }
+    }
+    text->clear();
+    return read;
+}
+
+// A device-tree property, a NUL-terminated text, when it names something.
+bool ReadNamedDeviceTree(const std::string &root, const char *property, std::string *text) {
+    return ReadFileBytes(root + "sys/firmware/devicetree/base/" + property, text) && !IsPlaceholder(*text);
+}
+
 std::shared_ptr<RegistryService> LoadPlatformExpert(const std::string &root) {
     auto service = std::make_shared<RegistryService>();
     service->className = "IOPlatformExpertDevice";
     std::string text;
-    if (ReadFileBytes(root + "sys/class/dmi/id/product_name", &text)) {
-        text = WithoutTrailingNewline(text);
-        text.push_back('\0');
-        service->Add(CFSTR("model"), DataFromBytes(text));
-    } else if (ReadFileBytes(root + "sys/firmware/devicetree/base/model", &text)) {
+    // The system's product name, else the board's; the device tree's model where DMI has neither.
+    if (FirstNamedDmi(root, {"product_name", "board_name"}, &text)) {
+        if (!text.empty()) service->Add(CFSTR("model"), DataFromBytes(text + '\0'));
+    } else if (ReadNamedDeviceTree(root, "model", &text)) {
         service->Add(CFSTR("model"), DataFromBytes(text));  // already NUL-terminated
     }
-    // The DMI serial, else the device tree's (a NUL-terminated text, as on a Raspberry Pi).
+    // The system's serial, else the board's, else the device tree's (a NUL-terminated text, as on a
+    // Raspberry Pi).
     std::string serial;
-    if (ReadFileBytes(root + "sys/class/dmi/id/product_serial", &text)) serial = WithoutTrailingNewline(text);
-    if (serial.empty() && ReadFileBytes(root + "sys/firmware/devicetree/base/serial-number", &text)) {
-        serial = text.substr(0, text.find('\0'));
-    }
+    FirstNamedDmi(root, {"product_serial", "board_serial"}, &serial);
+    if (serial.empty() && ReadNamedDeviceTree(root, "serial-number", &text)) serial = text.substr(0, text.find('\0'));
     if (!serial.empty()) service->Add(CFSTR("IOPlatformSerialNumber"), NewStringLossy(serial));
     return service;
 }
@@ -403,7 +476,7 @@ std::string WithTrailingSlash(const std::string &root) {
 std::string ReadLiveComputerMake(const std::string &root) {
     const std::string base = WithTrailingSlash(root);
     std::string text;
-    if (ReadFileBytes(base + "sys/class/dmi/id/sys_vendor", &text)) return WithoutTrailingNewline(text);
+    if (FirstNamedDmi(base, {"sys_vendor", "board_vendor"}, &text)) return text;
     if (!ReadFileBytes(base + "sys/firmware/devicetree/base/compatible", &text)) return {};
     // NUL-separated entries, each "vendor,model", from the board to the chip it is built on; the
     // board's maker is the first entry's vendor unless that entry names a chip.
@@ -411,7 +484,7 @@ std::string ReadLiveComputerMake(const std::string &root) {
     const size_t comma = first.find(',');
     if (comma == std::string::npos) return {};  // names no vendor
     const std::string vendor = first.substr(0, comma);
-    return NamesChip(first, LastEntry(text)) ? std::string() : vendor;
+    return NamesChip(first, LastEntry(text)) || IsPlaceholder(vendor) ? std::string() : vendor;
 }
 
 void OpenLiveClasses(const std::string &root, const std::string &className, LiveClasses *classes) {

@@ -54,9 +54,10 @@ void OpenLiveClasses(const std::string &root, const std::string &className, Live
 // The root folder the live registry reads below ("/" unless a test chose another).
 std::string LiveRegistryRoot();
 
-// The machine's maker read below root: the DMI system vendor without its trailing newline, or where
-// there is no DMI, the text before the first comma of the device tree's first "compatible" entry.
-// Empty when neither is there.
+// The machine's maker read below root: the DMI system vendor without its trailing newline, else the
+// board's vendor (a firmware filler such as "To Be Filled By O.E.M." names nothing), or where there is
+// no DMI, the text before the first comma of the device tree's first "compatible" entry. Empty when
+// none of them names a maker.
 std::string ReadLiveComputerMake(const std::string &root);
 
 }  // namespace standin
