@@ -47,13 +47,21 @@ bool ResolveLinks(const char *path, char *out) {
     }
 }
 
-// Creates "<folder>/.<name>.XXXXXX" beside path with the given mode; returns its descriptor or -1.
+// What CreateTempBeside gives instead of a descriptor: -1 when no temporary file could be made
+// (errno tells why), kTempFailed when one was made, but failed and was removed again.
+const int kTempFailed = -2;
+
+// Creates "<folder>/.<name>.XXXXXX" beside path with the given mode; returns its descriptor (owned by
+// the caller), -1 or kTempFailed.
 int CreateTempBeside(const char *path, mode_t mode, char *temp_path) {
     const char *slash = strrchr(path, '/');
     const size_t folder_length = slash != NULL ? static_cast<size_t>(slash - path) + 1 : 0;
     const char *base = path + folder_length;
     const size_t added = sizeof ".." "XXXXXX";  // a dot before the name; a dot, six X and the NUL after
-    if (folder_length + strlen(base) + added > kDestinationPathSize) return -1;
+    if (folder_length + strlen(base) + added > kDestinationPathSize) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
     memcpy(temp_path, path, folder_length);
     snprintf(temp_path + folder_length, kDestinationPathSize - folder_length, ".%s.XXXXXX", base);
     const int fd = mkstemp(temp_path);
@@ -61,7 +69,7 @@ int CreateTempBeside(const char *path, mode_t mode, char *temp_path) {
     if (fchmod(fd, mode) != 0) {
         close(fd);
         unlink(temp_path);
-        return -1;
+        return kTempFailed;
     }
     return fd;
 }
@@ -134,50 +142,64 @@ void RemoveTemp(Destination *destination) {
 
 enum InPlace { kInPlaceOpened, kInPlaceFailed, kInPlaceChanged };
 
-// Opens the file at the final path for writing in place (created when create is set), as fopen's "w"
-// would. With shared_only, the decision is made again on the opened descriptor: a file that turned
-// out to be the runner's own with one link, or one that was replaced after the checks (no link
-// left), is not truncated; the caller looks again, as it does when the file is gone.
+// Opens the file at the final path for writing in place (created when create is set and the path is
+// still free), as fopen's "w" would, but truncates it only once the stream is there, so that a run that
+// could not write leaves the file as it was; a file that the run created and could not write is removed
+// again. With shared_only, the decision is made again on the opened descriptor: a file that turned out
+// to be the runner's own with one link, or one that was replaced after the checks (no link left), is
+// not truncated; the caller looks again, as it does when the file is gone or was made meanwhile.
 InPlace OpenInPlace(Destination *destination, bool create, bool shared_only) {
-    const int fd = open(destination->finalPath, O_WRONLY | O_NOCTTY | (create ? O_CREAT : 0), 0666);  // owned
-    if (fd < 0) return !create && errno == ENOENT ? kInPlaceChanged : kInPlaceFailed;
+    const int fd = open(destination->finalPath, O_WRONLY | O_NOCTTY | (create ? O_CREAT | O_EXCL : 0), 0666);  // owned
+    if (fd < 0) return errno == (create ? EEXIST : ENOENT) ? kInPlaceChanged : kInPlaceFailed;
     struct stat info;
-    if (fstat(fd, &info) != 0) {
-        close(fd);
-        return kInPlaceFailed;
-    }
-    if (shared_only && S_ISREG(info.st_mode) &&
+    bool failed = fstat(fd, &info) != 0;
+    if (!failed && shared_only && S_ISREG(info.st_mode) &&
         (info.st_nlink == 0 || (info.st_nlink == 1 && info.st_uid == geteuid()))) {
         close(fd);
         return kInPlaceChanged;
     }
-    if (S_ISREG(info.st_mode) && ftruncate(fd, 0) != 0) {
+    FILE *stream = failed ? NULL : fdopen(fd, "w");  // takes the descriptor over
+    if (stream == NULL) {
         close(fd);
+    } else if (S_ISREG(info.st_mode) && ftruncate(fileno(stream), 0) != 0) {
+        fclose(stream);
+        stream = NULL;
+    }
+    if (stream == NULL) {
+        if (create) unlink(destination->finalPath);
         return kInPlaceFailed;
     }
-    destination->stream = fdopen(fd, "w");  // takes the descriptor over
-    if (destination->stream == NULL) {
-        close(fd);
-        return kInPlaceFailed;
-    }
+    destination->stream = stream;
+    destination->createdInPlace = create;
     return kInPlaceOpened;
 }
 
-bool OpenAside(Destination *destination, mode_t mode) {
+enum Aside { kAsideOpened, kAsideRefused, kAsideFailed };
+
+// Opens a temporary file beside the final path, to be renamed over it. kAsideRefused when the folder
+// refuses to hold one (no permission, a read-only file system, a name too long), so that only writing
+// in place is left; kAsideFailed, with the temporary file removed again, on any other failure: a
+// resource that is gone (memory, descriptors, space, a broken file system) stays gone for the run, and
+// writing in place then would only lose the earlier document.
+Aside OpenAside(Destination *destination, mode_t mode) {
     sigset_t previous;
     BlockEndingSignals(&previous);
     const int fd = CreateTempBeside(destination->finalPath, mode, destination->tempPath);
+    const int error = errno;
     if (fd >= 0) WatchTemp(destination->tempPath);
     sigprocmask(SIG_SETMASK, &previous, NULL);
-    if (fd < 0) return false;
+    if (fd == -1 && (error == EACCES || error == EPERM || error == EROFS || error == ENAMETOOLONG)) {
+        return kAsideRefused;
+    }
+    if (fd < 0) return kAsideFailed;
     destination->stream = fdopen(fd, "w");
     if (destination->stream == NULL) {
         close(fd);
         RemoveTemp(destination);
-        return false;
+        return kAsideFailed;
     }
     destination->replaceByRename = true;
-    return true;
+    return kAsideOpened;
 }
 
 // Whether the caller may write the existing file at path, judged with the effective ids as opening it
@@ -211,9 +233,9 @@ bool OpenDefault(Destination *destination) {
             if (errno == ENOENT) continue;
             return false;
         }
-        return OpenAside(destination, IsOwnSingleFile(info) ? (info.st_mode & 07777) : CreationMode());
+        return OpenAside(destination, IsOwnSingleFile(info) ? (info.st_mode & 07777) : CreationMode()) == kAsideOpened;
     }
-    return OpenAside(destination, CreationMode());
+    return OpenAside(destination, CreationMode()) == kAsideOpened;
 }
 
 bool OpenNamed(Destination *destination) {
@@ -222,8 +244,11 @@ bool OpenNamed(Destination *destination) {
         if (stat(destination->finalPath, &info) != 0) {
             if (errno != ENOENT) return false;
             // Where no temporary name fits or can be made beside it, the file is created in place.
-            return OpenAside(destination, CreationMode()) ||
-                   OpenInPlace(destination, /* create */ true, /* shared_only */ false) == kInPlaceOpened;
+            const Aside aside = OpenAside(destination, CreationMode());
+            if (aside != kAsideRefused) return aside == kAsideOpened;
+            const InPlace opened = OpenInPlace(destination, /* create */ true, /* shared_only */ false);
+            if (opened != kInPlaceChanged) return opened == kInPlaceOpened;
+            continue;  // made by another run meanwhile
         }
         if (S_ISDIR(info.st_mode)) return false;
         InPlace opened;
@@ -235,7 +260,8 @@ bool OpenNamed(Destination *destination) {
             if (errno == ENOENT) continue;
             return false;
         } else if (IsOwnSingleFile(info)) {
-            if (OpenAside(destination, info.st_mode & 07777)) return true;
+            const Aside aside = OpenAside(destination, info.st_mode & 07777);
+            if (aside != kAsideRefused) return aside == kAsideOpened;
             opened = OpenInPlace(destination, /* create */ false, /* shared_only */ false);
         } else {
             // Another owner or other links: only writing in place keeps them.
@@ -243,7 +269,7 @@ bool OpenNamed(Destination *destination) {
         }
         if (opened != kInPlaceChanged) return opened == kInPlaceOpened;
     }
-    return OpenAside(destination, CreationMode());
+    return OpenAside(destination, CreationMode()) == kAsideOpened;
 }
 
 // The folder that holds path, flushed to the disk so that a rename in it lasts.
@@ -294,6 +320,7 @@ bool OpenDestination(Destination *destination, const char *name) {
     destination->stream = NULL;
     destination->toStandardOutput = false;
     destination->replaceByRename = false;
+    destination->createdInPlace = false;
     destination->finalPath[0] = '\0';
     destination->tempPath[0] = '\0';
     if (name != NULL && name[0] == '-') {
@@ -315,6 +342,7 @@ bool FinishDestination(Destination *destination, bool writes_ok) {
     }
     if (fclose(destination->stream) != 0) ok = false;
     destination->stream = NULL;
+    if (!ok && destination->createdInPlace) unlink(destination->finalPath);  // no document, as before the run
     if (!destination->replaceByRename) return ok;
     sigset_t previous;
     BlockEndingSignals(&previous);

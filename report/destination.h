@@ -12,6 +12,7 @@ struct Destination {
     FILE *stream;  // owned until FinishDestination
     bool toStandardOutput;
     bool replaceByRename;  // tempPath is renamed over finalPath on success
+    bool createdInPlace;   // finalPath was made by this run and is written in place: removed on failure
     char finalPath[kDestinationPathSize];
     char tempPath[kDestinationPathSize];
 };

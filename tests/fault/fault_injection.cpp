@@ -23,6 +23,7 @@ namespace {
 
 long gCountdown = 0;  // calls left before the failing one; 0: disarmed
 int gError = 0;
+bool gPersistent = false;  // the hook that failed fails from then on
 const char *gFiredAt = nullptr;
 long gFiredOccurrence = 0;
 // Calls of each name since FailNth (fixed room: the hooks allocate nothing the leak check would see).
@@ -44,9 +45,10 @@ long CountCall(const char *call) {
 
 }  // namespace
 
-void FailNth(long nth, int error) {
+void FailNth(long nth, int error, bool persistent) {
     gCountdown = nth;
     gError = error;
+    gPersistent = persistent;
     gFiredAt = nullptr;
     gFiredOccurrence = 0;
     gCountsUsed = 0;
@@ -93,6 +95,10 @@ int Looked(int result, struct stat *info) {
 bool Hit(const char *call) {
     if (gRefused != nullptr && strcmp(call, gRefused) == 0) {
         errno = gRefusedError;
+        return true;
+    }
+    if (gPersistent && gFiredAt != nullptr && strcmp(call, gFiredAt) == 0) {
+        errno = gError;
         return true;
     }
     if (gCountdown <= 0) return false;

@@ -6,8 +6,10 @@
 namespace fault {
 
 // Arms the injector: the nth hooked call from now (counted from 1) fails, with error as errno where
-// the call reports one. 0 disarms it; hooked calls then pass through.
-void FailNth(long nth, int error);
+// the call reports one; when persistent, every later call of the same hook fails too, as a resource
+// that is gone (memory, descriptors, a broken file system) stays gone. 0 disarms it; hooked calls then
+// pass through.
+void FailNth(long nth, int error, bool persistent = false);
 
 // Whether the armed failure was injected, into which call (a name such as "rename"), and the how-manieth
 // call of that name since FailNth it was (counted from 1).

@@ -56,10 +56,11 @@ bool IsWholeDocument(const std::string &text) {
     return lines == 38 && text.size() > 11 && text.compare(text.size() - 11, 11, "</QX:data>\n") == 0;
 }
 
-// Where a report goes: a new file, an earlier document that a rename replaces, or an earlier document
-// written in place, as one with a second link is, or one on a mount point (a rename over it is refused
-// with EBUSY): a failure may cut those short.
-enum Where { kNewFile, kEarlierFile, kLinkedFile, kMountPoint };
+// Where a report goes: a new file, one in a folder that refuses temporary files (made in place), an
+// earlier document that a rename replaces, or an earlier document written in place, as one with a
+// second link is, or one on a mount point (a rename over it is refused with EBUSY): a failure may cut
+// those short.
+enum Where { kNewFile, kNewFileInPlace, kEarlierFile, kLinkedFile, kMountPoint };
 
 struct RunCase {
     const char *what;
@@ -79,6 +80,9 @@ TEST(FaultLoop, EveryFailingCallOfAReport) {
     const std::vector<const char *> aside = beside({"rename"}), copied = beside({"open", "read", "write", "close"});
     const RunCase cases[] = {
         {"a new file", kNewFile, aside},
+        {"a new file where no temporary file may be made",
+         kNewFileInPlace,
+         {"open", "fstat", "fdopen", "ftruncate", "fputs", "fprintf", "fclose"}},
         {"an earlier document", kEarlierFile, aside},
         {"an earlier document with a second link",
          kLinkedFile,
@@ -86,90 +90,102 @@ TEST(FaultLoop, EveryFailingCallOfAReport) {
         {"an earlier document on a mount point", kMountPoint, copied},
     };
     std::set<std::string> documents;
-    // EBUSY also takes the rename's fallback of writing a mount point in place.
-    for (const int error : {EIO, ENOSPC, EINTR, EBUSY}) {
-        for (const auto &c : cases) {
-            const bool earlier = c.where != kNewFile, inPlace = c.where == kLinkedFile || c.where == kMountPoint;
-            if (c.where == kMountPoint) fault::RefuseEvery("rename", EBUSY);
-            std::set<std::string> failedCalls;
-            TempDir dir;
-            const std::string path = dir / "out.xml", link = dir / "link.xml";
-            std::vector<std::string> names = {"out.xml"};
-            if (c.where == kLinkedFile) names.insert(names.begin(), "link.xml");
-            long nth = 1;
-            for (;; ++nth) {
-                unlink(path.c_str());
-                unlink(link.c_str());
-                if (earlier) {
-                    ASSERT_TRUE(WriteFile(path, kEarlier));
-                }
-                if (c.where == kLinkedFile) {
-                    ASSERT_EQ(::link(path.c_str(), link.c_str()), 0);
-                }
-                char program[] = "machineinfo";
-                std::string name = path;
-                char *argv[] = {program, &name[0], nullptr};
-                fault::FailNth(nth, error);
-                const int32_t status = WriteReport(2, argv);
-                const bool fired = fault::Fired();
-                const std::string at = fault::FiredAt();
-                const long occurrence = fault::FiredOccurrence();
-                fault::FailNth(0, 0);
-                const std::string where = std::string(c.what) + ", call " + std::to_string(nth) + " (" + at +
-                                          ") failing with " + strerror(error);
-
-                std::string text;
-                const bool exists = ReadFile(path, &text);
-                std::vector<std::string> left = ListFolder(dir.path());
-                std::sort(left.begin(), left.end());
-                if (status == kStatusWritten) {
-                    EXPECT_TRUE(exists && IsWholeDocument(text)) << where << "\n" << text;
-                    documents.insert(text);
-                } else {
-                    EXPECT_EQ(status, kStatusNotWritten) << where;
-                    // A file written in place is cut short by a failure after its truncation.
-                    if (inPlace) {
-                        EXPECT_TRUE(exists) << where;
-                    } else if (earlier) {
-                        EXPECT_EQ(text, kEarlier) << where;
-                    } else {
-                        EXPECT_FALSE(exists) << where;
+    // Each failure once alone, and once for good: the failing hook fails every later call too.
+    for (const bool persistent : {false, true}) {
+        long runs = 0;
+        // EBUSY also takes the rename's fallback of writing a mount point in place.
+        for (const int error : {EIO, ENOSPC, EINTR, EBUSY}) {
+            for (const auto &c : cases) {
+                const bool earlier = c.where != kNewFile && c.where != kNewFileInPlace,
+                           inPlace = c.where == kLinkedFile || c.where == kMountPoint;
+                if (c.where == kMountPoint) fault::RefuseEvery("rename", EBUSY);
+                if (c.where == kNewFileInPlace) fault::RefuseEvery("mkstemp", EACCES);
+                std::set<std::string> failedCalls;
+                TempDir dir;
+                const std::string path = dir / "out.xml", link = dir / "link.xml";
+                std::vector<std::string> names = {"out.xml"};
+                if (c.where == kLinkedFile) names.insert(names.begin(), "link.xml");
+                long nth = 1;
+                for (;; ++nth) {
+                    unlink(path.c_str());
+                    unlink(link.c_str());
+                    if (earlier) {
+                        ASSERT_TRUE(WriteFile(path, kEarlier));
                     }
+                    if (c.where == kLinkedFile) {
+                        ASSERT_EQ(::link(path.c_str(), link.c_str()), 0);
+                    }
+                    char program[] = "machineinfo";
+                    std::string name = path;
+                    char *argv[] = {program, &name[0], nullptr};
+                    fault::FailNth(nth, error, persistent);
+                    const int32_t status = WriteReport(2, argv);
+                    ++runs;
+                    const bool fired = fault::Fired();
+                    const std::string at = fault::FiredAt();
+                    const long occurrence = fault::FiredOccurrence();
+                    fault::FailNth(0, 0);
+                    const std::string where = std::string(c.what) + ", call " + std::to_string(nth) + " (" + at +
+                                              ") failing " + (persistent ? "for good" : "once") + " with " +
+                                              strerror(error);
+
+                    std::string text;
+                    const bool exists = ReadFile(path, &text);
+                    std::vector<std::string> left = ListFolder(dir.path());
+                    std::sort(left.begin(), left.end());
+                    if (status == kStatusWritten) {
+                        EXPECT_TRUE(exists && IsWholeDocument(text)) << where << "\n" << text;
+                        documents.insert(text);
+                    } else {
+                        EXPECT_EQ(status, kStatusNotWritten) << where;
+                        // A file written in place is cut short only by a failure after its truncation,
+                        // which comes once the stream is there.
+                        const bool beforeTruncation =
+                            at == "open" || at == "fstat" || at == "fdopen" || at == "ftruncate";
+                        if (inPlace && !beforeTruncation) {
+                            EXPECT_TRUE(exists) << where;
+                        } else if (earlier) {
+                            EXPECT_EQ(text, kEarlier) << where;
+                        } else {
+                            EXPECT_FALSE(exists) << where;
+                        }
+                    }
+                    EXPECT_EQ(left, exists ? names : std::vector<std::string>{}) << where;
+                    if (c.where == kLinkedFile) {
+                        std::string linked;
+                        EXPECT_TRUE(ReadFile(link, &linked) && linked == text) << where << ": the second link was lost";
+                    }
+                    if (!fired) {
+                        EXPECT_EQ(status, kStatusWritten) << c.what << ": a run that met no failure";
+                        break;
+                    }
+                    failedCalls.insert(at);
+                    // A write that failed, the document's flush to the disk (the first fsync; the folder's
+                    // after the rename is best effort), or a rename refused for another reason than a mount
+                    // point is never success: the document on the disk cannot be trusted then.
+                    const bool writeFailed =
+                        at == "fputs" || at == "fprintf" || at == "fflush" || at == "fclose" || at == "write" ||
+                        (at == "fsync" && occurrence == 1) || (at == "rename" && error != EBUSY) ||
+                        // the copy onto a mount point: its reads, writes, flush and the close
+                        // of what it wrote (the first close is the interface socket's)
+                        (c.where == kMountPoint &&
+                         (at == "open" || at == "read" || at == "fsync" || (at == "close" && occurrence == 2)));
+                    if (writeFailed) {
+                        EXPECT_EQ(status, kStatusNotWritten) << where;
+                    }
+                    ASSERT_LT(nth, 10000) << "a run that never ends its calls";
                 }
-                EXPECT_EQ(left, exists ? names : std::vector<std::string>{}) << where;
-                if (c.where == kLinkedFile) {
-                    std::string linked;
-                    EXPECT_TRUE(ReadFile(link, &linked) && linked == text) << where << ": the second link was lost";
+                // The walk reached the writer's calls and the capture's: a hook that fell out would show here.
+                fault::RefuseEvery(nullptr, 0);
+                std::vector<const char *> reached = c.writerCalls;
+                reached.insert(reached.end(), {"IORegistryEntryCreateCFProperty", "IOServiceGetMatchingServices",
+                                               "SCDynamicStoreCopyComputerName", "socket", "RequestInterfaceList"});
+                for (const char *call : reached) {
+                    EXPECT_EQ(failedCalls.count(call), 1u) << c.what << ": no run failed " << call;
                 }
-                if (!fired) {
-                    EXPECT_EQ(status, kStatusWritten) << c.what << ": a run that met no failure";
-                    break;
-                }
-                failedCalls.insert(at);
-                // A write that failed, the document's flush to the disk (the first fsync; the folder's
-                // after the rename is best effort), or a rename refused for another reason than a mount
-                // point is never success: the document on the disk cannot be trusted then.
-                const bool writeFailed =
-                    at == "fputs" || at == "fprintf" || at == "fflush" || at == "fclose" || at == "write" ||
-                    (at == "fsync" && occurrence == 1) || (at == "rename" && error != EBUSY) ||
-                    // the copy onto a mount point: its reads, writes, flush and the close
-                    // of what it wrote (the first close is the interface socket's)
-                    (c.where == kMountPoint &&
-                     (at == "open" || at == "read" || at == "fsync" || (at == "close" && occurrence == 2)));
-                if (writeFailed) {
-                    EXPECT_EQ(status, kStatusNotWritten) << where;
-                }
-                ASSERT_LT(nth, 10000) << "a run that never ends its calls";
-            }
-            // The walk reached the writer's calls and the capture's: a hook that fell out would show here.
-            fault::RefuseEvery(nullptr, 0);
-            std::vector<const char *> reached = c.writerCalls;
-            reached.insert(reached.end(), {"IORegistryEntryCreateCFProperty", "IOServiceGetMatchingServices",
-                                           "SCDynamicStoreCopyComputerName", "socket", "RequestInterfaceList"});
-            for (const char *call : reached) {
-                EXPECT_EQ(failedCalls.count(call), 1u) << c.what << ": no run failed " << call;
             }
         }
+        printf("%s failures: %ld runs\n", persistent ? "persistent" : "single", runs);
     }
     for (const std::string &document : documents) {
         std::string message;
@@ -261,23 +277,26 @@ using HelperTable = std::vector<std::pair<const char *, Outcome>>;
 // Each helper once whole, then once for each call it makes with that call failing: it fails as it
 // documents (or, for a string list, cuts an element short), or gives what it gave whole.
 void WalkHelpers(const HelperTable &helpers) {
-    for (const auto &helper : helpers) {
-        const std::string whole = helper.second();
-        EXPECT_TRUE(!IsFailure(whole) && whole.find_first_of("<!") == std::string::npos)
-            << helper.first << " fails with nothing failing: " << whole;
-        long nth = 1;
-        for (;; ++nth) {
-            fault::FailNth(nth, ENOMEM);
-            const std::string outcome = helper.second();
-            const bool fired = fault::Fired();
-            const std::string at = fault::FiredAt();
-            fault::FailNth(0, 0);
-            if (!fired) break;
-            EXPECT_TRUE(outcome == whole || IsFailure(outcome) || IsCutList(outcome, whole))
-                << helper.first << " with call " << nth << " (" << at << ") failing: " << outcome;
-            ASSERT_LT(nth, 1000);
+    for (const bool persistent : {false, true}) {
+        for (const auto &helper : helpers) {
+            const std::string whole = helper.second();
+            EXPECT_TRUE(!IsFailure(whole) && whole.find_first_of("<!") == std::string::npos)
+                << helper.first << " fails with nothing failing: " << whole;
+            long nth = 1;
+            for (;; ++nth) {
+                fault::FailNth(nth, ENOMEM, persistent);
+                const std::string outcome = helper.second();
+                const bool fired = fault::Fired();
+                const std::string at = fault::FiredAt();
+                fault::FailNth(0, 0);
+                if (!fired) break;
+                EXPECT_TRUE(outcome == whole || IsFailure(outcome) || IsCutList(outcome, whole))
+                    << helper.first << " with call " << nth << " (" << at << ") failing"
+                    << (persistent ? " for good: " : ": ") << outcome;
+                ASSERT_LT(nth, 1000);
+            }
+            EXPECT_GT(nth, 1) << helper.first << " made no hooked call";
         }
-        EXPECT_GT(nth, 1) << helper.first << " made no hooked call";
     }
 }
 
@@ -364,14 +383,17 @@ TEST(FaultLoop, EveryFailingCallOfEachFileAndStringHelper) {
              if (code != kIOReturnSuccess) {
                  return list == nullptr && size == 0 ? Code(code) : std::string("a failure that hands a list back");
              }
-             // Each element as it came: whole (=), cut short (<, which the routine does not report), or other (!).
+             // Each element as it came: whole (=), cut short (<, which the routine does not report), its
+             // characters replaced by "?" where converting them failed for good (?), or other (!).
              std::string kinds = "list:";
              for (size_t i = 0; list[i] != nullptr; ++i) {
                  const std::string element = list[i];
                  kinds += i >= elements.size()                                   ? '!'
                           : element == elements[i]                               ? '='
                           : elements[i].compare(0, element.size(), element) == 0 ? '<'
-                                                                                 : '!';
+                          : element.find_first_not_of('?') == std::string::npos && element.size() <= elements[i].size()
+                              ? '?'
+                              : '!';
              }
              FreeCStringList(list, size);
              free(list);
