@@ -56,7 +56,15 @@ void WalkAndCheck(const unsigned char *records, size_t size) {
     InterfaceRecord table[kInterfaceRecords + 1];
     memset(table, 0, sizeof table);
     const int32_t length = size > INT32_MAX ? INT32_MAX : static_cast<int32_t>(size);
-    const int32_t result = WalkInterfaceRecords(records, length, table, kInterfaceRecords);
+    // Registry nodes named as the first records are, primary and built in as bytes of them say.
+    InterfaceNode nodes[4] = {};
+    int32_t nodeCount = 0;
+    for (size_t at = 0; nodeCount < 4 && at + 32 <= size; at += 32, ++nodeCount) {
+        memcpy(nodes[nodeCount].name, records + at, sizeof nodes[nodeCount].name - 1);
+        nodes[nodeCount].primary = (records[at + 18] & 1) != 0;
+        nodes[nodeCount].builtin = (records[at + 19] & 1) != 0;
+    }
+    const int32_t result = WalkInterfaceRecords(records, length, table, kInterfaceRecords, nodes, nodeCount);
     CHECK_PROPERTY("interfaces", result >= -1 && result <= kInterfaceRecords, "");
     const InterfaceRecord untouched = {};
     CHECK_PROPERTY("interfaces", memcmp(&table[kInterfaceRecords], &untouched, sizeof untouched) == 0, "");

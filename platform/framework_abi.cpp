@@ -54,6 +54,10 @@ static_assert(kCFNumberSInt32Type == 3 && kCFNumberSInt64Type == 4 && kCFNumberC
 static_assert(std::is_same<CFPropertyListMutabilityOptions, CFOptionFlags>::value && kCFPropertyListImmutable == 0 &&
                   kCFPropertyListMutableContainers == 1 && kCFPropertyListMutableContainersAndLeaves == 2,
               "CFPropertyListMutabilityOptions is a CF_OPTIONS over CFOptionFlags");
+static_assert(sizeof(CFBooleanRef) == 8 && std::is_same<decltype(kCFBooleanTrue), const CFBooleanRef>::value &&
+                  std::is_same<decltype(CFBooleanGetValue(nullptr)), Boolean>::value &&
+                  std::is_same<decltype(CFBooleanGetTypeID()), CFTypeID>::value,
+              "booleans: two constant references, read as a Boolean");
 static_assert(sizeof(CFDictionaryKeyCallBacks) == 48 && sizeof(CFDictionaryValueCallBacks) == 40 &&
                   offsetof(CFDictionaryKeyCallBacks, hash) == 40,
               "dictionary call-back tables: a CFIndex version, then the functions");

@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include <initializer_list>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -251,19 +252,166 @@ standin::InterfaceInfo Iface(const std::string &name, unsigned index, std::vecto
     return info;
 }
 
-TEST_F(CaptureInterfacesTest, OnlyWhatFitsInTheRequestBufferIsSeen) {
-    // Each interface takes a 36-byte link record and a 32-byte IPv4 record: 14 fit in 960 bytes.
+// A Mac's interface list as `ifconfig -a` prints it, a line an interface: its name, M (a 6-byte
+// link-level address), Z (six zero bytes), F (FireWire's 8 bytes) or - (none), then its addresses in
+// the order it holds them: 4:a.b.c.d, or 6 for an IPv6 one.
+std::vector<standin::InterfaceInfo> MacList(const std::string &text) {
     std::vector<standin::InterfaceInfo> list;
-    for (unsigned n = 0; n < 40; ++n) {
-        list.push_back(Iface("en" + std::to_string(n % 10), n + 1, {2, 0, 0, 0, 1, static_cast<unsigned char>(n)},
-                             {{{10, 0, 0, static_cast<unsigned char>(n)}}}));
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream words(line);
+        standin::InterfaceInfo info;
+        std::string mark, address;
+        words >> info.name >> mark;
+        info.index = static_cast<unsigned>(list.size() + 1);
+        const unsigned char n = static_cast<unsigned char>(info.index);
+        if (mark == "M") info.linkAddress = {0x02, 0x11, 0x22, 0x33, 0x44, n};
+        if (mark == "Z") info.linkAddress.assign(6, 0);
+        if (mark == "F") info.linkAddress = {0x00, 0x0a, 0x95, 0xff, 0xfe, 0x12, 0x34, n};
+        if (mark == "-" && info.name.compare(0, 2, "lo") == 0) info.type = 24;
+        while (words >> address) {
+            info.order += address[0];
+            if (address[0] == '6') info.ipv6.push_back({{0xfe, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, n}});
+            unsigned a, b, c, d;
+            if (sscanf(address.c_str(), "4:%u.%u.%u.%u", &a, &b, &c, &d) == 4) {
+                info.ipv4.push_back({{static_cast<unsigned char>(a), static_cast<unsigned char>(b),
+                                      static_cast<unsigned char>(c), static_cast<unsigned char>(d)}});
+            }
+        }
+        list.push_back(info);
     }
-    standin::InstallInterfaces(list);
-    InterfaceRecord table[30];
-    memset(table, 0, sizeof table);
-    EXPECT_EQ(CaptureInterfaces(table, 30), 13);
-    EXPECT_EQ(Dotted(table[13].ipv4Address), "10.0.0.13");
-    EXPECT_STREQ(table[14].name, "");
+    return list;
+}
+
+// The registry's network interface nodes: "name" (neither primary nor built in), "name=b" (built in),
+// "name=pb" (the primary port, built in), "name=-" (a node with neither boolean).
+std::vector<standin::Service> MacNodes(const std::string &text) {
+    using standin::Property;
+    std::vector<standin::Service> nodes;
+    std::istringstream words(text);
+    std::string word;
+    while (words >> word) {
+        const std::string name = word.substr(0, word.find('=')), flags = word.substr(name.size());
+        std::vector<std::pair<std::string, Property>> properties = {{"BSD Name", Property::String(name)}};
+        if (flags != "=-") {
+            properties.push_back({"IOPrimaryInterface", Property::Boolean(flags.find('p') != std::string::npos)});
+            properties.push_back({"IOBuiltin", Property::Boolean(flags.find('b') != std::string::npos)});
+        }
+        const bool wifi = name == "en0";
+        nodes.push_back({wifi ? "IO80211Interface" : "IOEthernetInterface", properties,
+                         wifi ? std::vector<std::string>{"IOEthernetInterface", "IONetworkInterface"}
+                              : std::vector<std::string>{"IONetworkInterface"}});
+    }
+    return nodes;
+}
+
+struct MacCase {
+    const char *what;
+    const char *list;
+    const char *nodes;
+    std::vector<std::string> rows;  // "name address" of rows 0 to 3
+};
+
+const char kAppleSiliconLaptop[] =
+    "lo0 - 4:127.0.0.1 6 6\ngif0 -\nstf0 -\nanpi1 M\nanpi0 M\nen3 M\nen4 M\nen1 M\nen2 M\nbridge0 M\nap1 M 6\n"
+    "en0 M 6 4:10.21.139.150\nawdl0 M 6\nllw0 M 6\nutun0 - 6\nutun1 - 6\nutun2 - 6\nutun3 - 6";
+const char kAppleSiliconNodes[] = "en0=pb en1=b en2=b en3 en4 anpi0 anpi1 ap1=- awdl0=- llw0=-";
+
+// Real Macs' interface lists, laid out as the kernel lays them, with their registry's nodes: row 0 is
+// the primary port with its own address, then the ports that hold an address, then the built-in ports.
+TEST_F(CaptureInterfacesTest, RealMacsPrimaryPortFirst) {
+    const MacCase cases[] = {
+        {"Apple silicon MacBook Pro, USB Ethernet in use (1,804 bytes)",
+         "lo0 - 4:127.0.0.1 6 6\ngif0 -\nstf0 -\nanpi2 M\nanpi1 M\nanpi0 M\nen4 M\nen6 M\nen7 M\nen1 M\nen2 M\nen3 M\n"
+         "bridge0 M\nutun0 - 6\nap1 M\nen0 M 6 4:10.0.0.46\nawdl0 M 6\nllw0 M 6\nutun1 - 6\nutun2 - 6\nutun3 - 6\n"
+         "utun4 - 6\nutun5 - 6\nen8 M 6 4:192.168.10.11",
+         "en0=pb en1=b en2=b en3=b en4 en6 en7 en8 anpi0 anpi1 anpi2 ap1=- awdl0=- llw0=-",
+         {"en0 10.0.0.46", "en8 192.168.10.11", "en1 0.0.0.0", "en2 0.0.0.0"}},
+        {"Apple silicon laptop",
+         kAppleSiliconLaptop,
+         kAppleSiliconNodes,
+         {"en0 10.21.139.150", "en1 0.0.0.0", "en2 0.0.0.0", "anpi1 0.0.0.0"}},
+        {"Apple silicon laptop, 11 tunnels",
+         "lo0 - 4:127.0.0.1 6 6\ngif0 -\nstf0 -\nanpi1 M 6\nanpi0 M 6\nen3 M\nen4 M\nen1 M\nen2 M\nbridge0 M\nap1 M 6\n"
+         "en0 M 6 4:192.168.0.42\nawdl0 M 6\nllw0 M 6\nutun0 - 6\nutun1 - 6\nutun2 - 6\nutun3 - 6\nutun4 - 6\n"
+         "utun5 - 6\nutun6 - 6\nutun7 - 6\nutun8 - 6\nutun9 - 6\nutun10 - 6",
+         kAppleSiliconNodes,
+         {"en0 192.168.0.42", "en1 0.0.0.0", "en2 0.0.0.0", "anpi1 0.0.0.0"}},
+        {"Apple silicon laptop, anpi0 listed first",
+         "lo0 - 4:127.0.0.1 6 6\ngif0 -\nstf0 -\nanpi0 M\nanpi1 M\nen3 M\nen4 M\nen1 M\nen2 M\nbridge0 M\nap1 M 6\n"
+         "en0 M 6 4:192.168.45.4\nawdl0 M 6\nllw0 M 6\nutun0 - 6\nutun1 - 6\nutun2 - 6\nutun3 - 6\nutun4 - 6\n"
+         "utun5 - 6\nutun6 - 6",
+         kAppleSiliconNodes,
+         {"en0 192.168.45.4", "en1 0.0.0.0", "en2 0.0.0.0", "anpi0 0.0.0.0"}},
+        {"Intel MacBook Pro with T2, a link-local adapter",
+         "lo0 - 4:127.0.0.1 6 6\ngif0 -\nstf0 -\nen5 M 6\nap1 M\nen1 M\nen2 M\nen4 M\nen0 M 6 4:192.168.10.193\n"
+         "en3 M\nawdl0 M 6\nbridge0 M\nllw0 M 6\nutun0 - 6\nutun1 - 6\nutun2 - 6\nutun3 - 6\nutun4 - 6\nutun5 - 6\n"
+         "utun6 - 6\nen7 M\nen6 M 6 4:169.254.29.245\nen8 M 6",
+         "en0=pb en1=b en2=b en3=b en4=b en5 en6 en7 en8",
+         {"en0 192.168.10.193", "en6 169.254.29.245", "en1 0.0.0.0", "en2 0.0.0.0"}},
+        {"Intel MacBook Pro 2013-15, VMware's networks",
+         "lo0 - 6 4:127.0.0.1 6\ngif0 -\nstf0 -\nen0 M 4:172.20.144.41\nen1 M\nen2 M\np2p0 M\nawdl0 M 6\nbridge0 M\n"
+         "utun0 - 6\nvmnet1 M 4:192.168.214.1\nvmnet8 M 4:192.168.60.1",
+         "en0=pb en1=b en2=b",
+         {"en0 172.20.144.41", "en1 0.0.0.0", "en2 0.0.0.0", "vmnet1 192.168.214.1"}},
+        {"Intel MacBook Pro 2016-17",
+         "lo0 - 4:127.0.0.1 6 6\ngif0 -\nstf0 -\nXHC20 -\nen0 M 6 4:172.30.16.62\np2p0 M\nawdl0 M 6\nen1 M\nen2 M\n"
+         "bridge0 M\nutun0 - 6\nutun1 - 6\nutun2 - 6\nen4 M",
+         "en0=pb en1=b en2=b en4",
+         {"en0 172.30.16.62", "en1 0.0.0.0", "en2 0.0.0.0", "p2p0 0.0.0.0"}},
+        {"Intel iMac, wired en0 idle, Wi-Fi en1 in use, Internet Sharing",
+         "lo0 - 6 4:127.0.0.1 6\ngif0 -\nstf0 -\nen0 M\nen1 M 6 4:192.168.0.35\nen2 M\nfw0 F 4:192.168.2.1 6\n"
+         "p2p0 M\nbridge0 M 4:192.168.4.1 6\nbridge100 M 4:192.168.3.1 6",
+         "en0=pb en1=b en2=b",
+         {"en0 0.0.0.0", "en1 192.168.0.35", "en2 0.0.0.0", "bridge0 192.168.4.1"}},
+        {"no registry nodes: by address, then in list order",
+         kAppleSiliconLaptop,
+         "",
+         {"en0 10.21.139.150", "anpi1 0.0.0.0", "anpi0 0.0.0.0", "en3 0.0.0.0"}},
+    };
+    for (const auto &c : cases) {
+        standin::InstallInterfaces(MacList(c.list));
+        Install(MacNodes(c.nodes));
+        InterfaceRecord table[kInterfaceRecords];
+        memset(table, 0, sizeof table);
+        CaptureInterfaces(table, kInterfaceRecords);
+        for (size_t r = 0; r < 4; ++r) {
+            EXPECT_EQ(std::string(table[r].name) + " " + Dotted(table[r].ipv4Address), c.rows[r])
+                << c.what << " row " << r;
+        }
+    }
+}
+
+// The request buffer grows until the list fits, up to 64 KiB: plain interfaces (36 bytes of records
+// each), interfaces with an IPv6 address (80 bytes), then "last", which alone holds an IPv4 address.
+TEST_F(CaptureInterfacesTest, TheWholeListUpToTheLargestRequest) {
+    struct {
+        unsigned plain, withIpv6;
+        const char *first;  // row 0
+    } const cases[] = {
+        {8, 8, "last"},    // 928 bytes: the kernel stops with 32 of 960 left
+        {0, 40, "last"},   // 3,268 bytes
+        {0, 800, "last"},  // 64,068 bytes
+        {0, 900, "v0"},    // 72,068 bytes: "last" is past the largest request
+    };
+    for (const auto &c : cases) {
+        std::vector<standin::InterfaceInfo> list;
+        for (unsigned n = 0; n < c.plain + c.withIpv6 + 1; ++n) {
+            const std::string name = n < c.plain ? "p" + std::to_string(n) : "v" + std::to_string(n - c.plain);
+            list.push_back(Iface(n == c.plain + c.withIpv6 ? "last" : name, n + 1,
+                                 {2, 0, 0, static_cast<unsigned char>(n >> 8), 1, static_cast<unsigned char>(n)}));
+            if (n >= c.plain) list.back().ipv6 = {{{0xfe, 0x80}}};
+        }
+        list.back().ipv6.clear();
+        list.back().ipv4 = {{{10, 0, 0, 9}}};
+        standin::InstallInterfaces(list);
+        InterfaceRecord table[30];
+        memset(table, 0, sizeof table);
+        const int32_t qualified = static_cast<int32_t>(list.size());
+        EXPECT_EQ(CaptureInterfaces(table, 30), qualified > 30 ? 30 : qualified - 1) << c.withIpv6;
+        EXPECT_STREQ(table[0].name, c.first) << c.plain << " plain, " << c.withIpv6 << " with IPv6";
+    }
 }
 
 TEST_F(CaptureInterfacesTest, FailuresLeaveTheTableAlone) {

@@ -1,9 +1,10 @@
 // The interface rows on a machine whose interfaces we choose: a private network namespace (root and
 // unshare needed) with veth pairs and a bridge of hostile and long names. The rows must match what
-// `ip` reports in the same namespace.
+// `ip` and sysfs report in the same namespace.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -54,22 +55,31 @@ ip -br link
 echo ----
 ip -br -4 addr
 echo ----
+for d in /sys/class/net/*; do
+  [ -e "$d/device" ] || continue
+  readlink -f "$d" | grep -q '/usb[0-9]' && echo "${d##*/} usb" || echo "${d##*/} builtin"
+done
+echo ----
 exec "$0" -
 )";
 
-// Runs argv (whose script prints `ip -br link`, `ip -br -4 addr` and then the document, separated by
-// "----" lines) and checks the document's interface rows against what ip said.
+// Runs argv (whose script prints `ip -br link`, `ip -br -4 addr`, the interfaces on a device and then
+// the document, separated by "----" lines) and checks the document's interface rows against what ip
+// and sysfs said: interfaces on a device that hold an IPv4 address first, then the other built-in
+// ones, then the others that hold one, then the rest, each in list order.
 void ExpectRowsMatchIp(const std::vector<std::string> &argv, const char *mustShow) {
     testutil::RunResult r = testutil::Run(argv);
     ASSERT_EQ(r.status, 0) << r.stdErr;
-    const size_t first = r.stdOut.find("----\n");
-    const size_t second = r.stdOut.find("----\n", first + 5);
-    ASSERT_NE(second, std::string::npos);
-    const std::string links = r.stdOut.substr(0, first);
-    const std::string addresses = r.stdOut.substr(first + 5, second - first - 5);
-    const std::string document = r.stdOut.substr(second + 5);
+    std::vector<std::string> parts;  // the links, the addresses, the devices, the document
+    size_t at = 0;
+    for (size_t end; parts.size() < 3 && (end = r.stdOut.find("----\n", at)) != std::string::npos; at = end + 5) {
+        parts.push_back(r.stdOut.substr(at, end - at));
+    }
+    ASSERT_EQ(parts.size(), 3u) << r.stdOut;
+    const std::string &links = parts[0], &addresses = parts[1], &devices = parts[2];
+    const std::string document = r.stdOut.substr(at);
 
-    std::vector<Row> expected;
+    std::vector<std::pair<int, Row>> ranked;
     for (const auto &line : Split(links, '\n')) {
         const auto w = Words(line);
         if (w.size() < 3 || w[2] == "00:00:00:00:00:00" || w[2].size() != 17) continue;
@@ -85,8 +95,18 @@ void ExpectRowsMatchIp(const std::vector<std::string> &argv, const char *mustSho
             const auto a = Words(aline);
             if (a.size() >= 3 && BaseName(a[0]) == BaseName(w[0])) row.ip = a.back().substr(0, a.back().find('/'));
         }
-        if (expected.size() < 4) expected.push_back(row);
+        std::string device;
+        for (const auto &dline : Split(devices, '\n')) {
+            const auto d = Words(dline);
+            if (d.size() == 2 && d[0] == BaseName(w[0])) device = d[1];
+        }
+        const bool addressed = row.ip != "0.0.0.0";
+        ranked.push_back({!device.empty() && addressed ? 0 : device == "builtin" ? 1 : addressed ? 2 : 3, row});
     }
+    std::stable_sort(ranked.begin(), ranked.end(),
+                     [](const std::pair<int, Row> &a, const std::pair<int, Row> &b) { return a.first < b.first; });
+    std::vector<Row> expected;
+    for (size_t n = 0; n < ranked.size() && n < 4; ++n) expected.push_back(ranked[n].second);
     bool shown = false;
     for (const auto &row : expected) shown = shown || row.name == mustShow;
     EXPECT_TRUE(shown) << mustShow << " not among the first rows: " << links;

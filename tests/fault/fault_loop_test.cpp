@@ -32,10 +32,23 @@ using testutil::WriteFile;
 const char kEarlier[] = "the earlier document\n";
 
 // A machine whose capture takes every path: the platform expert with a blank serial (so the
-// serial-number data is read too), disks of both passes and NVMe, a computer name.
+// serial-number data is read too), disks of both passes and NVMe, a computer name, and more interfaces
+// than the first interface request holds, the primary one last.
 void InstallMachine() {
     using standin::Property;
+    std::vector<standin::InterfaceInfo> interfaces(14);
+    for (unsigned n = 0; n < interfaces.size(); ++n) {
+        interfaces[n].name = "en" + std::to_string(13 - n);
+        interfaces[n].index = n + 1;
+        interfaces[n].linkAddress = {2, 0, 0, 0, 1, static_cast<unsigned char>(n)};
+        interfaces[n].ipv6 = {{{0xfe, 0x80}}};
+    }
+    interfaces.back().ipv4 = {{{192, 0, 2, 1}}};
+    standin::InstallInterfaces(interfaces);
     standin::InstallRegistry({
+        {"IOEthernetInterface",
+         {{"BSD Name", Property::String("en0")}, {"IOPrimaryInterface", Property::Boolean(true)}},
+         {"IONetworkInterface"}},
         {"IOPlatformExpertDevice",
          {{"model", Property::Data(std::string("MacBookPro18,3\0", 15))},
           {"IOPlatformSerialNumber", Property::String("   ")},
@@ -160,6 +173,7 @@ TEST(FaultLoop, EveryFailingCallOfAReport) {
                         break;
                     }
                     failedCalls.insert(at);
+                    if (occurrence > 1) failedCalls.insert(at + " again");
                     // A write that failed, the document's flush to the disk (the first fsync; the folder's
                     // after the rename is best effort), or a rename refused for another reason than a mount
                     // point is never success: the document on the disk cannot be trusted then.
@@ -179,7 +193,8 @@ TEST(FaultLoop, EveryFailingCallOfAReport) {
                 fault::RefuseEvery(nullptr, 0);
                 std::vector<const char *> reached = c.writerCalls;
                 reached.insert(reached.end(), {"IORegistryEntryCreateCFProperty", "IOServiceGetMatchingServices",
-                                               "SCDynamicStoreCopyComputerName", "socket", "RequestInterfaceList"});
+                                               "SCDynamicStoreCopyComputerName", "socket", "RequestInterfaceList",
+                                               "RequestInterfaceList again"});
                 for (const char *call : reached) {
                     EXPECT_EQ(failedCalls.count(call), 1u) << c.what << ": no run failed " << call;
                 }
@@ -191,6 +206,7 @@ TEST(FaultLoop, EveryFailingCallOfAReport) {
         std::string message;
         EXPECT_TRUE(testutil::ValidatesAgainstSchema(document, &message)) << message << "\n" << document;
     }
+    standin::UseLiveInterfaces();
 }
 
 // Runs that overlap on one destination: a look at the file (stat, lstat, fstat) that races another
@@ -222,6 +238,7 @@ TEST(FaultLoop, AFileReplacedWhileLookedAtIsReplacedWhole) {
         EXPECT_EQ(ListFolder(dir.path()), std::vector<std::string>{"out.xml"}) << "look " << nth;
         ASSERT_LT(nth, 100);
     }
+    standin::UseLiveInterfaces();
 }
 
 TEST(FaultLoop, AFailedLookAtTheDefaultDestinationRefusesIt) {

@@ -7,10 +7,12 @@
 #include <unistd.h>
 
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "collectors/disk_serials.h"
+#include "collectors/interfaces.h"
 #include "platform/platform.h"
 #include "report/capture_pass.h"
 #include "report/settings.h"
@@ -373,6 +375,32 @@ TEST_F(LiveRegistryTest, MakeModelAndSerialFromDmiOrDeviceTree) {
         EXPECT_STREQ(SettingValue(5), c.serial.c_str()) << c.what;
         EXPECT_STREQ(SettingValue(4), c.model.c_str()) << c.what;
     }
+}
+
+// Network interface nodes for the interfaces on a device, built in unless on USB; none for bridges,
+// veth pairs and the loopback.
+TEST_F(LiveRegistryTest, NetworkInterfaceNodes) {
+    const std::pair<std::string, std::string> interfaces[] = {
+        {"eth0", "devices/pci0000:00/0000:00:1f.6/net/eth0"},
+        {"enx0a1b2c", "devices/pci0000:00/0000:00:14.0/usb2/2-1/2-1:1.0/net/enx0a1b2c"},
+        {"br0", "devices/virtual/net/br0"},
+        {"lo", "devices/virtual/net/lo"},
+    };
+    ASSERT_EQ(system(("mkdir -p '" + root_ / "sys/class/net" + "'").c_str()), 0);
+    for (const auto &i : interfaces) {
+        const bool onDevice = i.second.find("virtual") == std::string::npos;
+        Put(root_, "sys/" + i.second + (onDevice ? "/device/vendor" : "/type"), "1\n");
+        ASSERT_EQ(symlink(("../../" + i.second).c_str(), (root_ / "sys/class/net/" + i.first).c_str()), 0);
+    }
+    standin::UseLiveRegistry(root_.path());
+    InterfaceNode nodes[4];
+    const int32_t count = ReadInterfaceNodes(nodes, 4);
+    std::set<std::string> read;
+    for (int32_t n = 0; n < count; ++n) {
+        read.insert(std::string(nodes[n].name) + (nodes[n].builtin ? " built-in" : "") +
+                    (nodes[n].primary ? " primary" : ""));
+    }
+    EXPECT_EQ(read, (std::set<std::string>{"eth0 built-in", "enx0a1b2c"}));
 }
 
 TEST_F(LiveRegistryTest, HostileSerialBytes) {

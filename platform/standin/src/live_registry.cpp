@@ -1,9 +1,10 @@
-// The live Linux machine as an I/O Kit registry: the platform expert from DMI (or the device tree)
-// and one disk service per whole disk under /sys/block (NVMe or AHCI), in the kernel's name order,
-// each disk read only when a lookup reaches it.
+// The live Linux machine as an I/O Kit registry: the platform expert from DMI (or the device tree),
+// one disk service per whole disk under /sys/block (NVMe or AHCI), in the kernel's name order, each
+// disk read only when a lookup reaches it, and a network interface node per interface on a device.
 #include <dirent.h>
 #include <fcntl.h>
 #include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -230,12 +231,12 @@ bool IsRemovable(const std::string &root, const std::string &disk) {
 
 enum Placement { kOnBus, kOnUsb, kNoHardware };
 
-// Where a disk's /sys/block link leads: through a USB device (a path component "usb" and a bus
-// number), to no hardware at all (a device of the kernel's own under devices/virtual, or of a
-// simulated bus such as scsi_debug's devices/pseudo_0), or else to a real bus.
-Placement PlacementOf(const std::string &root, const std::string &disk) {
+// Where a device's link (a disk's under /sys/block, an interface's under /sys/class/net) leads:
+// through a USB device (a path component "usb" and a bus number), to no hardware at all (a device of the kernel's own
+// under devices/virtual, or of a simulated bus such as scsi_debug's devices/pseudo_0), or else to a real bus.
+Placement PlacementOf(const std::string &folder, const std::string &name) {
     char target[4096];
-    const ssize_t length = readlink((root + "sys/block/" + disk).c_str(), target, sizeof target - 1);
+    const ssize_t length = readlink((folder + name).c_str(), target, sizeof target - 1);
     if (length <= 0) return kOnBus;
     target[length] = '\0';
     Placement placement = kOnBus;
@@ -389,7 +390,7 @@ class DiskSource : public ServiceSource {
             lastHead_ = pick.head;
             started_ = true;
             if (IsRemovable(root_, last_)) continue;
-            const Placement placement = PlacementOf(root_, last_);
+            const Placement placement = PlacementOf(root_ + "sys/block/", last_);
             if (placement != kNoHardware) return MakeService(last_, placement == kOnUsb);
         }
     }
@@ -467,6 +468,42 @@ bool NamesChip(const std::string &entry, const std::string &chip) {
     return letters > 0 && digits > 0 && at == entry.size();
 }
 
+// The network interfaces of /sys/class/net that sit on a device (those of bridges, veth pairs,
+// tunnels and the loopback do not) as Ethernet interface nodes, one at a time: "BSD Name", and
+// "IOBuiltin" unless the device is on a USB bus. Linux names no primary interface, so
+// "IOPrimaryInterface" is false.
+class NetworkSource : public ServiceSource {
+  public:
+    explicit NetworkSource(const std::string &root) : root_(root + "sys/class/net/") {
+        folder_ = opendir(root_.c_str());
+    }
+    ~NetworkSource() override {
+        if (folder_ != nullptr) closedir(folder_);
+    }
+    std::shared_ptr<RegistryService> Next() override {
+        while (folder_ != nullptr) {
+            const dirent *entry = readdir(folder_);
+            if (entry == nullptr) break;
+            const std::string name = entry->d_name;
+            struct stat info;
+            if (name[0] == '.' || lstat((root_ + name + "/device").c_str(), &info) != 0) continue;
+            auto service = std::make_shared<RegistryService>();
+            service->className = "IOEthernetInterface";
+            service->superclasses = {"IONetworkInterface"};
+            service->Add(CFSTR("BSD Name"), NewStringLossy(name));
+            const bool onUsb = PlacementOf(root_, name) == kOnUsb;
+            service->Add(CFSTR("IOBuiltin"), CFRetain(onUsb ? kCFBooleanFalse : kCFBooleanTrue));
+            service->Add(CFSTR("IOPrimaryInterface"), CFRetain(kCFBooleanFalse));
+            return service;
+        }
+        return nullptr;
+    }
+
+  private:
+    std::string root_;
+    DIR *folder_ = nullptr;
+};
+
 std::string WithTrailingSlash(const std::string &root) {
     return (!root.empty() && root.back() == '/') ? root : root + "/";
 }
@@ -504,6 +541,8 @@ void OpenLiveClasses(const std::string &root, const std::string &className, Live
     }
     auto live = std::make_shared<LiveClass>();
     if (className == "IOPlatformExpertDevice") live->services.push_back(LoadPlatformExpert(base));
+    if (className == "IONetworkInterface" || className == "IOEthernetInterface")
+        live->source.reset(new NetworkSource(base));
     (*classes)[className] = std::move(live);
 }
 

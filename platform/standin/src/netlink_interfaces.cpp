@@ -1,5 +1,6 @@
 // The live machine's interfaces read from the kernel through rtnetlink, as `ip` reads them: a link
-// dump, then an IPv4 and an IPv6 address dump, each kept only as far as the records can still fit.
+// dump, kept only as far as the link records can still fit, then an IPv4 and an IPv6 address dump for
+// the interfaces kept.
 #include <errno.h>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
@@ -35,12 +36,6 @@ size_t RoundUp4(size_t n) { return (n + 3) & ~size_t{3}; }
 size_t LinkRecordBytes(const InterfaceInfo &info) {
     const size_t nlen = std::min<size_t>(info.name.size(), 15);
     return 16 + std::max<size_t>(16, RoundUp4(std::max<size_t>(8 + nlen + info.linkAddress.size(), 20)));
-}
-const size_t kInetRecordBytes = 32;
-const size_t kInet6RecordBytes = 44;
-
-size_t InterfaceRecordBytes(const InterfaceInfo &info) {
-    return LinkRecordBytes(info) + info.ipv4.size() * kInetRecordBytes + info.ipv6.size() * kInet6RecordBytes;
 }
 
 // Walks the netlink messages in one received buffer; visit(header, payload, payloadLength) returns false
@@ -122,14 +117,28 @@ bool NetlinkInterfaces::TakeLinks(const unsigned char *bytes, size_t length) {
             auto at = std::lower_bound(interfaces.begin(), interfaces.end(), info.index,
                                        [](const InterfaceInfo &i, unsigned index) { return i.index < index; });
             if (at != interfaces.end() && at->index == info.index) return true;  // a repeat
+            if (at == interfaces.end()) {
+                // After every link kept so far, as links in index order come: only its own bytes to add.
+                const size_t bytes = LinkRecordBytes(info);
+                if (linkBytes_ + bytes > capacity_) return !ascending_;
+                linkBytes_ += bytes;
+                interfaces.push_back(std::move(info));
+                return true;
+            }
             interfaces.insert(at, std::move(info));
-            // Keep the interfaces whose link records alone still fit; addresses only take more room.
-            size_t used = 0, kept = 0;
-            while (kept < interfaces.size() && (used += LinkRecordBytes(interfaces[kept])) <= capacity_) ++kept;
-            const bool newOneFits = kept == interfaces.size();
+            // Keep the interfaces whose link records alone still fit; addresses only take more room. (An
+            // interface skipped near the end for a longer link record could leave room for a shorter one
+            // after it, which this drops: a few bytes at the end of the largest buffer, on a host with
+            // thousands of interfaces.)
+            size_t kept = 0;
+            linkBytes_ = 0;
+            for (size_t bytes;
+                 kept < interfaces.size() && linkBytes_ + (bytes = LinkRecordBytes(interfaces[kept])) <= capacity_;
+                 ++kept) {
+                linkBytes_ += bytes;
+            }
             interfaces.resize(kept);
-            // In index order no later link can fit once this one did not.
-            return !(ascending_ && !newOneFits);
+            return true;  // out of index order: a later link may still come before these
         });
 }
 
@@ -166,14 +175,8 @@ bool NetlinkInterfaces::TakeAddresses(const unsigned char *bytes, size_t length)
                              });
             const unsigned char *chosen = local != nullptr ? local : any;
             if (chosen == nullptr) return true;
-            // Once this record no longer fits after those before it, nothing after it can be laid out:
-            // no later interface, and no later address of this one.
-            size_t used = size == 4 ? kInetRecordBytes : kInet6RecordBytes;
-            for (auto i = interfaces.begin(); i <= info; ++i) used += InterfaceRecordBytes(*i);
-            if (used > capacity_) {
-                interfaces.erase(info + 1, interfaces.end());
-                return !inOrder;
-            }
+            // Every address of a kept interface is kept: the kernel's layout drops what does not fit
+            // and goes on with the next interface.
             if (size == 4) {
                 std::array<unsigned char, 4> bytes4;
                 std::memcpy(bytes4.data(), chosen, 4);

@@ -133,6 +133,7 @@ CFTypeRef MakeProperty(const Property &property) {
             }
             return dictionary;
         }
+        case Property::Kind::kBoolean: return CFRetain(property.flag ? kCFBooleanTrue : kCFBooleanFalse);
     }
     return nullptr;
 }

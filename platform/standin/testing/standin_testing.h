@@ -23,15 +23,17 @@ long LiveMasterPortCount();
 
 // A registry property as a test describes it; the registry makes the CF object.
 struct Property {
-    enum class Kind { kString, kUtf16String, kData, kDictionary };
+    enum class Kind { kString, kUtf16String, kData, kDictionary, kBoolean };
     Kind kind = Kind::kString;
     std::string bytes;     // UTF-8 text (kString) or raw bytes (kData)
     std::u16string units;  // kUtf16String: any UTF-16 units, unpaired surrogates included
     std::vector<std::pair<std::string, Property>> entries;  // kDictionary: keys and values
+    bool flag = false;                                      // kBoolean: kCFBooleanTrue or kCFBooleanFalse
 
     static Property String(std::string utf8) { return {Kind::kString, std::move(utf8), {}, {}}; }
     static Property Utf16(std::u16string u) { return {Kind::kUtf16String, {}, std::move(u), {}}; }
     static Property Data(std::string raw) { return {Kind::kData, std::move(raw), {}, {}}; }
+    static Property Boolean(bool value) { return {Kind::kBoolean, {}, {}, {}, value}; }
     static Property Dictionary(std::vector<std::pair<std::string, Property>> entries) {
         return {Kind::kDictionary, {}, {}, std::move(entries)};
     }
@@ -77,10 +79,18 @@ struct InterfaceInfo {
     std::vector<unsigned char> linkAddress;  // any length; empty for none
     std::vector<std::array<unsigned char, 4>> ipv4;
     std::vector<std::array<unsigned char, 16>> ipv6;
+    // The order the interface holds its addresses in, one character each ('4' the next of ipv4, '6'
+    // the next of ipv6; "64": an IPv6 address, then an IPv4 one); those it leaves out follow, IPv4
+    // first.
+    std::string order;
 };
 
-// Lays the interfaces out as BSD interface request records, whole records only, in capacity bytes.
-// Returns the bytes written.
+// Lays the interfaces out as BSD interface request records in capacity bytes, as xnu's ifconf() does:
+// each interface's link-level record, then its addresses in the order it holds them, while more than
+// 32 bytes are left; a record longer than 32 bytes that does not fit drops the rest of its
+// interface's records, and the next interface goes on. (Every interface here has its link-level
+// record, as every interface of xnu has, so none gets the zeroed record that xnu writes for an
+// interface without addresses.) Returns the bytes written.
 size_t EncodeInterfaceRecords(const std::vector<InterfaceInfo> &interfaces, unsigned char *buffer, size_t capacity);
 // Builds the interface list from the buffers of rtnetlink dumps as they are received: first a link
 // dump, then address dumps (IPv4, then IPv6). Only the interfaces whose records can still fit in
@@ -89,9 +99,11 @@ class NetlinkInterfaces {
   public:
     explicit NetlinkInterfaces(size_t capacity);
     // Take one received buffer of a link dump (RTM_NEWLINK messages): false once the dump has ended or
-    // failed, or no later link can fit (the links came in index order).
+    // failed, or no later link can fit after the link records before it (the links came in index
+    // order).
     bool TakeLinks(const unsigned char *bytes, size_t length);
-    // Starts an address dump; Take one received buffer of it (RTM_NEWADDR): false as for links.
+    // Starts an address dump; Take one received buffer of it (RTM_NEWADDR): false once the dump has
+    // ended or failed, or it is past the last interface kept (in index order).
     void BeginAddresses();
     bool TakeAddresses(const unsigned char *bytes, size_t length);
 
@@ -101,6 +113,7 @@ class NetlinkInterfaces {
   private:
     std::vector<InterfaceInfo>::iterator Find(unsigned index);
     size_t capacity_;
+    size_t linkBytes_ = 0;  // the link records of the interfaces kept
     bool ascending_ = true, addressesAscending_ = true;
     unsigned lastIndex_ = 0, lastAddressIndex_ = 0;
 };
