@@ -62,7 +62,8 @@ bool ForEachMessage(const unsigned char *bytes, size_t length, bool *failed, Vis
     return true;
 }
 
-// Calls visit(type, data, length) for each attribute of a message's attribute area.
+// Calls visit(type, data, length) for each attribute of a message's attribute area, until it returns
+// false.
 template <typename Visit>
 void ForEachAttribute(const unsigned char *bytes, size_t length, Visit visit) {
     size_t offset = 0;
@@ -70,7 +71,7 @@ void ForEachAttribute(const unsigned char *bytes, size_t length, Visit visit) {
         rtattr attribute;
         std::memcpy(&attribute, bytes + offset, sizeof attribute);
         if (attribute.rta_len < sizeof attribute || attribute.rta_len > length - offset) return;
-        visit(attribute.rta_type, bytes + offset + RTA_LENGTH(0), attribute.rta_len - RTA_LENGTH(0));
+        if (!visit(attribute.rta_type, bytes + offset + RTA_LENGTH(0), attribute.rta_len - RTA_LENGTH(0))) return;
         offset += RTA_ALIGN(attribute.rta_len);
         if (offset > length) return;
     }
@@ -110,7 +111,9 @@ bool NetlinkInterfaces::TakeLinks(const unsigned char *bytes, size_t length) {
                                              info.type = kTypeEthernet;
                                          info.linkAddress.assign(data, data + std::min(size, kKeptLinkAddress));
                                      }
+                                     return false;  // the kernel puts the name first, the address after it
                                  }
+                                 return true;
                              });
             if (info.index <= lastIndex_) ascending_ = false;
             lastIndex_ = std::max(lastIndex_, info.index);
@@ -169,9 +172,10 @@ bool NetlinkInterfaces::TakeAddresses(const unsigned char *bytes, size_t length)
             ForEachAttribute(payload + NLMSG_ALIGN(sizeof address),
                              payloadLength - std::min(payloadLength, NLMSG_ALIGN(sizeof address)),
                              [&](unsigned short type, const unsigned char *data, size_t dataSize) {
-                                 if (dataSize < size) return;
+                                 if (dataSize < size) return true;
                                  if (type == IFA_LOCAL) local = data;
                                  if (type == IFA_ADDRESS) any = data;
+                                 return true;
                              });
             const unsigned char *chosen = local != nullptr ? local : any;
             if (chosen == nullptr) return true;
