@@ -25,7 +25,7 @@ MACOS_PACKAGES = llvm tar gzip
 MACOS_TEST_PACKAGES = python3 python3-macholib
 
 .PHONY: all deps tool-deps configure tool build run test test-sanitize test-fleet fuzz bench package format clean \
-	build-arm64 test-arm64 macos test-macos
+	build-arm64 test-arm64 macos test-macos mutation
 
 all: build
 
@@ -100,6 +100,11 @@ fuzz: deps
 
 bench: build
 	@./bench/run $(BUILD_DIR)
+
+# The test of the tests: single-line faults in the product sources, each built and run through the
+# suite in a scratch copy of the tree (MUTATION_N, MUTATION_SEED, MUTATION_FILES; scripts/mutation).
+mutation: deps
+	@./scripts/mutation
 
 # A Debian package, an RPM and a tarball for each architecture; lintian must find nothing to report
 # on the Debian ones.

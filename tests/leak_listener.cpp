@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -149,7 +150,10 @@ int main(int argc, char **argv) {
         if (fcntl(fd, F_GETFD) == -1) open("/dev/null", O_RDWR);  // takes the lowest free number
     }
     ::testing::InitGoogleTest(&argc, argv);
-    if (::testing::GTEST_FLAG(repeat) == 1) ::testing::GTEST_FLAG(repeat) = 2;  // unless asked otherwise
+    // Twice, unless asked otherwise: --gtest_repeat, or MACHINEINFO_TEST_ROUNDS (1 for a quick run
+    // without the second round's leak checks, as the mutation runs take).
+    const char *rounds = getenv("MACHINEINFO_TEST_ROUNDS");
+    if (::testing::GTEST_FLAG(repeat) == 1) ::testing::GTEST_FLAG(repeat) = rounds != nullptr ? atoi(rounds) : 2;
     ::testing::UnitTest::GetInstance()->listeners().Append(new LeakListener);
     return RUN_ALL_TESTS();
 }
