@@ -18,11 +18,15 @@ ARM64_BUILD_DIR ?= build-arm64
 ARM64_PACKAGES = g++-aarch64-linux-gnu qemu-user-static libstdc++6:arm64 libgtest-dev:arm64 \
 	libgmock-dev:arm64 libplist-dev:arm64
 
-# The macOS tool: one universal executable (x86_64 and arm64, macOS 11.0 and later) and its tarball,
-# cross-built with the pinned Zig compiler from the npm registry (scripts/macos-zig).
+# The macOS tool: one universal executable (x86_64 and arm64, macOS 11.0 and later), its tarball and
+# its installer package, cross-built with the pinned Zig compiler from the npm registry
+# (scripts/macos-zig). MACOS_ID is the package's identifier and the LaunchDaemon's label: replace it
+# with the organisation's reverse domain (make macos MACOS_ID=org.example.machineinfo).
 MACOS_BUILD_DIR ?= build-macos
-MACOS_PACKAGES = llvm tar gzip
-MACOS_TEST_PACKAGES = python3 python3-macholib
+MACOS_ID ?= com.example.machineinfo
+MACOS_PACKAGES = llvm tar gzip python3
+# The package's cross-readers: 7-Zip, GNU cpio and npm's lsbom (fetched pinned, run by Node.js).
+MACOS_TEST_PACKAGES = python3 python3-macholib 7zip cpio nodejs
 
 .PHONY: all deps tool-deps configure tool build run test test-sanitize test-fleet fuzz bench package format clean \
 	build-arm64 test-arm64 macos test-macos mutation
@@ -76,13 +80,14 @@ test-sanitize: deps
 
 macos:
 	@./scripts/install-deps $(MACOS_PACKAGES)
-	@./scripts/macos-release $(MACOS_BUILD_DIR) $(BUILD_TYPE) >&2
+	@./scripts/macos-release $(MACOS_BUILD_DIR) $(BUILD_TYPE) $(MACOS_ID) >&2
 
 # The release's files checked as a Mac would take them: slices, load commands, imports, signature,
-# sizes, the tarball's contents and its reproducibility, and the Zig package's checks.
+# sizes, the tarball's contents, the installer package, their reproducibility, and the Zig package's
+# checks.
 test-macos: macos
 	@./scripts/install-deps $(MACOS_TEST_PACKAGES)
-	@./tests/macos/run $(MACOS_BUILD_DIR)
+	@./tests/macos/run $(MACOS_BUILD_DIR) $(MACOS_ID)
 
 # The Ansible fleet playbook against local hosts of two Linux architectures, a Mac and one without an
 # executable (kept out of `make test`: it needs ansible-core).
