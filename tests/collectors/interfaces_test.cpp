@@ -83,6 +83,7 @@ struct WalkCase {
     Records records;
     int32_t result;
     std::vector<Row> rows;
+    int32_t count = 16;  // the table's records; those after them must stay zero
 };
 
 std::string Hex(const unsigned char *a) {
@@ -159,12 +160,17 @@ TEST(WalkInterfaceRecords, Cases) {
          0,
          {{"en0", "001b638445e6", "10.0.0.8"}}},
         {"nothing at all", Records(), -1, {}},
+        {"an address takes a full table's first row, the rest move down, a later plain one changes nothing",
+         Records().Link("en0", kMac1).Link("en1", kMac2).Link("en2", kMac1).Inet("en2", 10, 0, 0, 2).Link("en3", kMac2),
+         2,
+         {{"en2", "001b638445e6", "10.0.0.2"}, {"en0", "001b638445e6", "0.0.0.0"}},
+         2},
     };
     for (const auto &c : cases) {
         InterfaceRecord table[16];
         memset(table, 0, sizeof table);
         std::vector<unsigned char> exact = c.records.bytes();  // exact size: sanitizers catch overreads
-        EXPECT_EQ(WalkInterfaceRecords(exact.data(), static_cast<int32_t>(exact.size()), table, 16), c.result)
+        EXPECT_EQ(WalkInterfaceRecords(exact.data(), static_cast<int32_t>(exact.size()), table, c.count), c.result)
             << c.what;
         for (size_t r = 0; r < 16; ++r) {
             const Row expected = r < c.rows.size() ? c.rows[r] : Row{"", "000000000000", "0.0.0.0"};
