@@ -492,6 +492,7 @@ TEST_F(HelpersTest, StringLists) {
         {{"alpha", "beta", "gamma"}},
         {{"\xC3\xA9"}},
         {{"a\xC3\xA9", "\xE2\x82\xACuro", "\xF0\x9F\x98\x80"}},
+        {{"first", "", "last"}},  // an empty element is an empty string, no failure
     };
     for (const auto &c : cases) {
         std::vector<CFStringRef> strings;

@@ -143,14 +143,18 @@ TEST(ReportRun, AnyDashArgumentMeansStandardOutput) {
 }
 
 TEST(ReportRun, NamedFileAndExtraArgumentsIgnored) {
-    TempDir dir;
-    RunResult r = RunTool({MACHINEINFO_BINARY, dir / "out.xml", dir / "second.xml"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.stdOut, "");
-    std::string doc;
-    ASSERT_TRUE(ReadFile(dir / "out.xml", &doc));
-    ExpectCompleteDocument(doc);
-    EXPECT_EQ(testutil::ListFolder(dir.path()).size(), 1u);
+    // Also with standard input closed, as some schedulers start a job: the temporary file then takes
+    // descriptor 0, which is a descriptor like any other.
+    for (const char *script : {"exec \"$0\" \"$1\" \"$2\"", "exec \"$0\" \"$1\" \"$2\" <&-"}) {
+        TempDir dir;
+        RunResult r = RunTool({"/bin/sh", "-c", script, MACHINEINFO_BINARY, dir / "out.xml", dir / "second.xml"});
+        EXPECT_EQ(r.status, 0) << script;
+        EXPECT_EQ(r.stdOut, "");
+        std::string doc;
+        ASSERT_TRUE(ReadFile(dir / "out.xml", &doc)) << script;
+        ExpectCompleteDocument(doc);
+        EXPECT_EQ(testutil::ListFolder(dir.path()).size(), 1u) << script;
+    }
 }
 
 TEST(ReportRun, UnopenableDestinationsGiveStatusTwo) {

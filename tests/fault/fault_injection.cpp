@@ -73,12 +73,14 @@ long FiredOccurrence() { return gFiredOccurrence; }
 namespace {
 
 long gUnlinkedCountdown = 0;
+long gUnlinkedTimes = 0;  // looks left to report unlinked once the countdown reached them
 bool gReportedUnlinked = false;
 
 }  // namespace
 
-void ReportUnlinkedNth(long nth) {
+void ReportUnlinkedNth(long nth, long times) {
     gUnlinkedCountdown = nth;
+    gUnlinkedTimes = nth > 0 ? times : 0;
     gReportedUnlinked = false;
 }
 
@@ -86,7 +88,13 @@ bool ReportedUnlinked() { return gReportedUnlinked; }
 
 // For the stat hooks: a successful look at a file shows no link left when this is the chosen one.
 int Looked(int result, struct stat *info) {
-    if (gUnlinkedCountdown <= 0 || --gUnlinkedCountdown != 0) return result;
+    if (gUnlinkedCountdown > 1) {
+        --gUnlinkedCountdown;
+        return result;
+    }
+    if (gUnlinkedTimes <= 0) return result;
+    gUnlinkedCountdown = 0;
+    --gUnlinkedTimes;
     gReportedUnlinked = true;
     if (result == 0) info->st_nlink = 0;
     return result;

@@ -21,9 +21,10 @@ long FiredOccurrence();
 // (EBUSY), apart from the armed failure, which counts the other calls. nullptr stops it.
 void RefuseEvery(const char *call, int error);
 
-// Arms the other kind of fault: the nth stat, lstat or fstat call from now succeeds but reports no
-// link left, as a file that another process replaced while it was looked at. 0 disarms it.
-void ReportUnlinkedNth(long nth);
+// Arms the other kind of fault: the nth stat, lstat or fstat call from now, and the times - 1 after it,
+// succeed but report no link left, as a file that other processes replaced while it was looked at.
+// 0 disarms it.
+void ReportUnlinkedNth(long nth, long times = 1);
 // Whether that happened (and so whether the nth such call was made).
 bool ReportedUnlinked();
 

@@ -241,12 +241,51 @@ TEST(FaultLoop, AFileReplacedWhileLookedAtIsReplacedWhole) {
     standin::UseLiveInterfaces();
 }
 
+// A runner's own file that other runs keep replacing is looked at four times: replaced at three looks,
+// it keeps its mode; at every look, it is written aside as a new file is, with a new file's mode.
+TEST(FaultLoop, AFileReplacedAtEveryLookIsLookedAtFourTimes) {
+    InstallMachine();
+    const mode_t mask = umask(022);
+    const std::pair<long, mode_t> cases[] = {{3, 0600}, {4, 0644}};
+    for (const auto &c : cases) {
+        TempDir dir;
+        const std::string path = dir / "out.xml";
+        ASSERT_TRUE(WriteFile(path, kEarlier));
+        ASSERT_EQ(chmod(path.c_str(), 0600), 0);
+        char program[] = "machineinfo";
+        std::string name = path;
+        char *argv[] = {program, &name[0], nullptr};
+        fault::ReportUnlinkedNth(2, c.first);  // the first look follows links
+        EXPECT_EQ(WriteReport(2, argv), kStatusWritten) << c.first << " looks";
+        fault::ReportUnlinkedNth(0);
+        struct stat after;
+        ASSERT_EQ(stat(path.c_str(), &after), 0);
+        EXPECT_EQ(after.st_mode & 07777, c.second) << c.first << " looks";
+    }
+    umask(mask);
+    standin::UseLiveInterfaces();
+}
+
+// A link that cannot be read (it changed, or the system refused) is no destination.
+TEST(FaultLoop, AnUnreadableLinkRefusesTheDestination) {
+    TempDir dir;
+    ASSERT_EQ(symlink("out.xml", (dir / "link.xml").c_str()), 0);
+    Destination d;
+    fault::RefuseEvery("readlink", EIO);
+    EXPECT_FALSE(OpenDestination(&d, (dir / "link.xml").c_str()));
+    fault::RefuseEvery(nullptr, 0);
+    EXPECT_EQ(ListFolder(dir.path()), std::vector<std::string>{"link.xml"});
+}
+
 TEST(FaultLoop, AFailedLookAtTheDefaultDestinationRefusesIt) {
     Destination d;
+    memset(&d, 0xAB, sizeof d);
     fault::FailNth(1, EIO);
     EXPECT_FALSE(OpenDestination(&d, nullptr));
     EXPECT_STREQ(fault::FiredAt(), "lstat");
     fault::FailNth(0, 0);
+    EXPECT_FALSE(FinishDestination(&d, true)) << "a destination that did not open has no stream to finish";
+    EXPECT_FALSE(FinishDestination(nullptr, true));
 }
 
 // What a helper routine gave, as a text; "null", "version:0" and a non-zero code are its failures.
