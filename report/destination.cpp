@@ -152,7 +152,7 @@ InPlace OpenInPlace(Destination *destination, bool create, bool shared_only) {
     const int fd = open(destination->finalPath, O_WRONLY | O_NOCTTY | (create ? O_CREAT | O_EXCL : 0), 0666);  // owned
     if (fd < 0) return errno == (create ? EEXIST : ENOENT) ? kInPlaceChanged : kInPlaceFailed;
     struct stat info;
-    bool failed = fstat(fd, &info) != 0;
+    const bool failed = fstat(fd, &info) != 0;
     if (!failed && shared_only && S_ISREG(info.st_mode) &&
         (info.st_nlink == 0 || (info.st_nlink == 1 && info.st_uid == geteuid()))) {
         close(fd);

@@ -138,7 +138,7 @@ def posix_cksum(path):
     return int(subprocess.run(["cksum", path], capture_output=True, text=True, check=True).stdout.split()[0])
 
 
-def run_script(script, args, volume, stub, mount_usr_local):
+def run_script(script, args, stub, mount_usr_local):
     """Runs a package script as Installer would, with launchctl a stub that records its arguments;
     with mount_usr_local, inside a private mount namespace whose /usr/local is an empty tmpfs."""
     env = dict(os.environ, PATH=stub + ":/usr/bin:/bin", LAUNCHCTL_LOG=os.path.join(stub, "calls"))
@@ -280,18 +280,18 @@ def main():
         check("%s is valid POSIX sh" % name, subprocess.run(["sh", "-n", os.path.join(work, name)]).returncode == 0)
     plist_path = "/Library/LaunchDaemons/%s.plist" % identifier
     volume = os.path.join(work, "Volume")
-    status, out, calls = run_script(os.path.join(work, "postinstall"), [package, "/", volume + "/"], volume, stub, False)
+    status, out, calls = run_script(os.path.join(work, "postinstall"), [package, "/", volume + "/"], stub, False)
     check("postinstall onto another volume links the tool there and starts nothing",
           status == 0 and calls == "" and os.readlink(os.path.join(volume, "usr/local/bin/machineinfo")) ==
           HOME[1:] + "/bin/machineinfo", (status, out, calls))
-    status, out, calls = run_script(os.path.join(work, "preinstall"), [package, "/", volume], volume, stub, False)
+    status, out, calls = run_script(os.path.join(work, "preinstall"), [package, "/", volume], stub, False)
     check("preinstall onto another volume stops nothing", status == 0 and calls == "", (status, out, calls))
     if os.geteuid() == 0 and subprocess.run(["unshare", "-m", "true"], capture_output=True).returncode == 0:
-        status, out, calls = run_script(os.path.join(work, "postinstall"), [package, "/", "/"], "/", stub, True)
+        status, out, calls = run_script(os.path.join(work, "postinstall"), [package, "/", "/"], stub, True)
         check("postinstall onto / links the tool, leaves another's manual alone and bootstraps the daemon",
               status == 0 and calls == "bootstrap system %s\n" % plist_path and
               out.splitlines()[-2:] == [HOME[1:] + "/bin/machineinfo", "other"], (status, out, calls))
-        status, out, calls = run_script(os.path.join(work, "preinstall"), [package, "/", "/"], "/", stub, False)
+        status, out, calls = run_script(os.path.join(work, "preinstall"), [package, "/", "/"], stub, False)
         check("preinstall onto / boots the running daemon out", status == 0 and
               calls == "bootout system/%s\n" % identifier, (status, out, calls))
     else:
