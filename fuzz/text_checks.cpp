@@ -87,13 +87,15 @@ void CheckInterfaceWalk(const uint8_t *data, size_t size) {
     reader.TakeLinks(records.data(), size);
     reader.BeginAddresses();
     reader.TakeAddresses(records.data(), size);
-    for (size_t i = 1; i < reader.interfaces.size(); ++i) {
-        CHECK_PROPERTY("netlink", reader.interfaces[i - 1].index < reader.interfaces[i].index, "");
+    const std::vector<standin::InterfaceInfo> interfaces = reader.Interfaces();
+    for (size_t i = 1; i < interfaces.size(); ++i) {
+        CHECK_PROPERTY("netlink", interfaces[i - 1].index < interfaces[i].index, "");
     }
-    CHECK_PROPERTY("netlink", reader.interfaces.size() <= capacity / 36, "");
-    std::vector<unsigned char> laidOut(capacity);
-    const size_t used = standin::EncodeInterfaceRecords(reader.interfaces, laidOut.data(), capacity);
+    CHECK_PROPERTY("netlink", interfaces.size() <= capacity / 36, "");
+    std::vector<unsigned char> laidOut(capacity), direct(capacity);
+    const size_t used = standin::EncodeInterfaceRecords(interfaces, laidOut.data(), capacity);
     CHECK_PROPERTY("netlink", used <= capacity, "");
+    CHECK_PROPERTY("netlink", reader.LayOut(direct.data(), capacity) == used && direct == laidOut, "");
     laidOut.resize(used);  // exactly the bytes written, so that a read past them is caught
     WalkAndCheck(laidOut.data(), used);
 }

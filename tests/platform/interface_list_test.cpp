@@ -98,6 +98,22 @@ TEST(InterfaceRecords, Layout) {
     EXPECT_EQ(ordered[2].family, 2);
     EXPECT_EQ(standin::EncodeInterfaceRecords({eth, loopback}, buffer, 36 + 43), 72u);
     EXPECT_EQ(Parse(buffer, 72)[1].name, "lo");
+
+    // A list laid out for the largest buffer, laid out again for each smaller one, is what that buffer
+    // would have had.
+    const std::vector<std::vector<standin::InterfaceInfo>> lists = {{loopback, eth, longName}, {eth, loopback, eth}};
+    for (const auto &list : lists) {
+        unsigned char whole[512], relaid[512], direct[512];
+        const size_t length = standin::EncodeInterfaceRecords(list, whole, sizeof whole);
+        for (size_t capacity = 0; capacity <= sizeof whole; ++capacity) {
+            const size_t got = standin::RelayInterfaceRecords(whole, length, relaid, capacity);
+            ASSERT_EQ(got, standin::EncodeInterfaceRecords(list, direct, capacity)) << capacity;
+            ASSERT_EQ(std::vector<unsigned char>(relaid, relaid + got),
+                      std::vector<unsigned char>(direct, direct + got));
+        }
+    }
+    EXPECT_EQ(standin::RelayInterfaceRecords(nullptr, 64, buffer, sizeof buffer), 0u);
+    EXPECT_EQ(standin::RelayInterfaceRecords(buffer, 64, nullptr, sizeof buffer), 0u);
 }
 
 // One rtnetlink message: its fixed part, then attributes (type and bytes).
@@ -150,13 +166,14 @@ TEST(NetlinkInterfaces, MessagesToInterfaces) {
     EXPECT_TRUE(Take(&unordered, Link(3, "c", kMac) + Link(1, "lo", "", ARPHRD_LOOPBACK, IFF_LOOPBACK), true));
     EXPECT_TRUE(Take(&unordered, Link(2, "b", std::string(20, 'i'), ARPHRD_INFINIBAND) + Link(4, "d", kMac), true));
     EXPECT_FALSE(Take(&unordered, Done(), true));
-    ASSERT_EQ(unordered.interfaces.size(), 2u);
-    EXPECT_EQ(unordered.interfaces[0].name, "lo");
-    EXPECT_EQ(unordered.interfaces[0].type, 24);
-    EXPECT_TRUE(unordered.interfaces[0].linkAddress.empty());
-    EXPECT_EQ(unordered.interfaces[1].name, "b");
-    EXPECT_EQ(unordered.interfaces[1].type, 1);
-    EXPECT_EQ(unordered.interfaces[1].linkAddress, std::vector<unsigned char>(8, 'i'));  // as a packet address holds it
+    std::vector<standin::InterfaceInfo> got = unordered.Interfaces();
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0].name, "lo");
+    EXPECT_EQ(got[0].type, 24);
+    EXPECT_TRUE(got[0].linkAddress.empty());
+    EXPECT_EQ(got[1].name, "b");
+    EXPECT_EQ(got[1].type, 1);
+    EXPECT_EQ(got[1].linkAddress, std::vector<unsigned char>(8, 'i'));  // as a packet address holds it
     EXPECT_FALSE(unordered.failed);
     unordered.BeginAddresses();
     EXPECT_TRUE(Take(&unordered,
@@ -164,26 +181,29 @@ TEST(NetlinkInterfaces, MessagesToInterfaces) {
                          Address(1, AF_INET, {{IFA_LOCAL, local}}),
                      false))
         << "out of index order, addresses end nothing";
-    EXPECT_EQ(unordered.interfaces[0].ipv4.size(), 1u);
-    EXPECT_EQ(unordered.interfaces[1].ipv4.size(), 2u);
+    got = unordered.Interfaces();
+    EXPECT_EQ(got[0].ipv4.size(), 1u);
+    EXPECT_EQ(got[1].ipv4.size(), 2u);
 
     standin::NetlinkInterfaces ordered(104);  // two link records and one IPv4 record
     EXPECT_FALSE(Take(&ordered, Link(1, "a", kMac) + Link(2, "b", std::string(29, 'x')) + Link(3, "c", kMac), true))
         << "in index order the dump stops at the first link that cannot fit";
-    ASSERT_EQ(ordered.interfaces.size(), 2u);
-    EXPECT_EQ(ordered.interfaces[0].linkAddress, std::vector<unsigned char>(kMac.begin(), kMac.end()));
-    EXPECT_TRUE(ordered.interfaces[1].linkAddress.empty()) << "an address longer than the C library keeps";
+    got = ordered.Interfaces();
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0].linkAddress, std::vector<unsigned char>(kMac.begin(), kMac.end()));
+    EXPECT_TRUE(got[1].linkAddress.empty()) << "an address longer than the C library keeps";
     ordered.BeginAddresses();
     EXPECT_TRUE(Take(&ordered,
                      Address(1, AF_INET, {{IFA_ADDRESS, peer}, {IFA_LOCAL, local}}) +
                          Address(1, AF_INET, {{IFA_LOCAL, "\1"}}) + Address(1, AF_INET, {{IFA_ADDRESS, other}}),
                      false));
     EXPECT_TRUE(Take(&ordered, Address(2, AF_INET, {{IFA_ADDRESS, other}}), false)) << "every address of a kept one";
-    ASSERT_EQ(ordered.interfaces.size(), 2u);
-    ASSERT_EQ(ordered.interfaces[0].ipv4.size(), 2u);
-    EXPECT_EQ(ordered.interfaces[0].ipv4[0][3], 1) << "the local address, not the peer";
-    EXPECT_EQ(ordered.interfaces[0].ipv4[1][3], 3);
-    EXPECT_EQ(ordered.interfaces[1].ipv4.size(), 1u) << "the layout, not the reader, drops what does not fit";
+    got = ordered.Interfaces();
+    ASSERT_EQ(got.size(), 2u);
+    ASSERT_EQ(got[0].ipv4.size(), 2u);
+    EXPECT_EQ(got[0].ipv4[0][3], 1) << "the local address, not the peer";
+    EXPECT_EQ(got[0].ipv4[1][3], 3);
+    EXPECT_EQ(got[1].ipv4.size(), 1u) << "the layout, not the reader, drops what does not fit";
     ordered.BeginAddresses();
     EXPECT_FALSE(Take(&ordered, Address(3, AF_INET6, {{IFA_ADDRESS, std::string(16, 'z')}}), false))
         << "past the last interface kept";
@@ -207,13 +227,34 @@ TEST(NetlinkInterfaces, StopsWhereTheRecordsNoLongerFit) {
     const std::vector<standin::InterfaceInfo> all = standin::ReadLiveInterfaces();
     ASSERT_EQ(all.size(), 301u);
     for (const size_t capacity : {0u, 35u, 36u, 68u, 200u, 960u, 4000u}) {
-        std::vector<unsigned char> whole(capacity + 1), early(capacity + 1);
+        std::vector<unsigned char> whole(capacity + 1), early(capacity + 1), direct(capacity + 1);
         const std::vector<standin::InterfaceInfo> kept = standin::ReadLiveInterfaces(capacity);
         EXPECT_LE(kept.size(), capacity / 36 + 1) << capacity;
         const size_t length = standin::EncodeInterfaceRecords(all, whole.data(), capacity);
         ASSERT_EQ(standin::EncodeInterfaceRecords(kept, early.data(), capacity), length) << capacity;
         EXPECT_EQ(whole, early) << capacity;
+        ASSERT_EQ(standin::ReadLiveInterfaceRecords(direct.data(), capacity), length) << capacity;
+        EXPECT_EQ(whole, direct) << capacity;
     }
+
+    // A socket keeps the list its first request saw; a new socket sees the list as it is now.
+    std::vector<unsigned char> expected(4000), first(960), again(4000), now(4000);
+    const size_t expectedLength = standin::EncodeInterfaceRecords(all, expected.data(), expected.size());
+    int32_t firstLength = 960, againLength = 4000, nowLength = 4000;
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_EQ(RequestInterfaceList(fd, first.data(), &firstLength), 0);
+    ASSERT_EQ(system("PATH=/usr/sbin:/sbin:$PATH; ip link del va1 && ip addr add 10.9.3.1/24 dev lo"), 0);
+    ASSERT_EQ(RequestInterfaceList(fd, again.data(), &againLength), 0);
+    close(fd);
+    const int later = socket(AF_INET, SOCK_DGRAM, 0);  // most likely the same descriptor number
+    ASSERT_EQ(RequestInterfaceList(later, now.data(), &nowLength), 0);
+    close(later);
+    EXPECT_EQ(static_cast<size_t>(againLength), expectedLength);
+    EXPECT_EQ(again, expected) << "the list as the socket's first request saw it";
+    const auto records = Parse(now.data(), static_cast<size_t>(nowLength));
+    ASSERT_GT(records.size(), 5u);
+    EXPECT_EQ(records[3].address[6], 3) << "lo's third IPv4 address, added since";
+    for (const auto &r : records) EXPECT_NE(r.name, "va1") << "deleted since";
 }
 
 TEST(InterfaceList, AgreesWithGetifaddrs) {

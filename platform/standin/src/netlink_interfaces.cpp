@@ -13,6 +13,7 @@
 #include <array>
 #include <cstring>
 
+#include "interface_records.h"
 #include "standin_testing.h"
 
 #ifndef RTEXT_FILTER_SKIP_STATS
@@ -32,10 +33,10 @@ const size_t kKeptLinkAddress = 8;
 
 size_t RoundUp4(size_t n) { return (n + 3) & ~size_t{3}; }
 
-// The bytes of the records an interface's link-level address takes, and each of its addresses.
-size_t LinkRecordBytes(const InterfaceInfo &info) {
-    const size_t nlen = std::min<size_t>(info.name.size(), 15);
-    return 16 + std::max<size_t>(16, RoundUp4(std::max<size_t>(8 + nlen + info.linkAddress.size(), 20)));
+// The bytes of the link-level record of an interface with this name and link-layer address.
+size_t LinkRecordBytes(size_t nameLength, size_t addressLength) {
+    return 16 +
+           std::max<size_t>(16, RoundUp4(std::max<size_t>(8 + std::min<size_t>(nameLength, 15) + addressLength, 20)));
 }
 
 // Walks the netlink messages in one received buffer; visit(header, payload, payloadLength) returns false
@@ -82,13 +83,13 @@ void ForEachAttribute(const unsigned char *bytes, size_t length, Visit visit) {
 NetlinkInterfaces::NetlinkInterfaces(size_t capacity) : capacity_(capacity) {
     // Room for as many interfaces as link records fit, made once: growing the list as it fills would
     // hold it twice over for a moment, on a host with thousands of interfaces.
-    interfaces.reserve(std::min<size_t>(capacity / 36, 4096));
+    links_.reserve(std::min<size_t>(capacity / 36, 4096));
 }
 
-std::vector<InterfaceInfo>::iterator NetlinkInterfaces::Find(unsigned index) {
-    auto at = std::lower_bound(interfaces.begin(), interfaces.end(), index,
-                               [](const InterfaceInfo &info, unsigned i) { return info.index < i; });
-    return (at != interfaces.end() && at->index == index) ? at : interfaces.end();
+std::vector<NetlinkInterfaces::Link>::iterator NetlinkInterfaces::Find(unsigned index) {
+    auto at = std::lower_bound(links_.begin(), links_.end(), index,
+                               [](const Link &link, unsigned i) { return link.index < i; });
+    return (at != links_.end() && at->index == index) ? at : links_.end();
 }
 
 bool NetlinkInterfaces::TakeLinks(const unsigned char *bytes, size_t length) {
@@ -96,43 +97,47 @@ bool NetlinkInterfaces::TakeLinks(const unsigned char *bytes, size_t length) {
     return ForEachMessage(
         bytes, length, &failed, [this](const nlmsghdr &header, const unsigned char *payload, size_t payloadLength) {
             if (header.nlmsg_type != RTM_NEWLINK || payloadLength < sizeof(ifinfomsg)) return true;
-            ifinfomsg link;
-            std::memcpy(&link, payload, sizeof link);
-            InterfaceInfo info;
-            info.index = static_cast<unsigned>(link.ifi_index);
-            info.type = (link.ifi_flags & IFF_LOOPBACK) ? kTypeLoopback : kTypeOther;
-            ForEachAttribute(payload + NLMSG_ALIGN(sizeof link),
-                             payloadLength - std::min(payloadLength, NLMSG_ALIGN(sizeof link)),
-                             [&](unsigned short type, const unsigned char *data, size_t size) {
-                                 if (type == IFLA_IFNAME && size > 0 && size <= IF_NAMESIZE) {
-                                     info.name.assign(reinterpret_cast<const char *>(data),
-                                                      strnlen(reinterpret_cast<const char *>(data), size));
-                                 } else if (type == IFLA_ADDRESS && size <= kLargestLinkAddress) {
-                                     if (link.ifi_type == ARPHRD_LOOPBACK) {
-                                         info.type = kTypeLoopback;
-                                     } else {
-                                         if (link.ifi_type == ARPHRD_ETHER && info.type != kTypeLoopback)
-                                             info.type = kTypeEthernet;
-                                         info.linkAddress.assign(data, data + std::min(size, kKeptLinkAddress));
-                                     }
-                                     return false;  // the kernel puts the name first, the address after it
-                                 }
-                                 return true;
-                             });
-            if (info.index <= lastIndex_) ascending_ = false;
-            lastIndex_ = std::max(lastIndex_, info.index);
-            auto at = std::lower_bound(interfaces.begin(), interfaces.end(), info.index,
-                                       [](const InterfaceInfo &i, unsigned index) { return i.index < index; });
-            if (at != interfaces.end() && at->index == info.index) return true;  // a repeat
-            if (at == interfaces.end()) {
+            ifinfomsg message;
+            std::memcpy(&message, payload, sizeof message);
+            Link link = {};
+            link.index = static_cast<unsigned>(message.ifi_index);
+            link.firstAddress = link.lastAddress = -1;
+            link.type = (message.ifi_flags & IFF_LOOPBACK) ? kTypeLoopback : kTypeOther;
+            ForEachAttribute(
+                payload + NLMSG_ALIGN(sizeof message),
+                payloadLength - std::min(payloadLength, NLMSG_ALIGN(sizeof message)),
+                [&](unsigned short type, const unsigned char *data, size_t size) {
+                    if (type == IFLA_IFNAME && size > 0 && size <= IF_NAMESIZE) {
+                        const size_t nameLength = strnlen(reinterpret_cast<const char *>(data), size);
+                        link.nameLength = static_cast<unsigned char>(std::min(nameLength, sizeof link.name));
+                        std::memcpy(link.name, data, link.nameLength);
+                    } else if (type == IFLA_ADDRESS && size <= kLargestLinkAddress) {
+                        if (message.ifi_type == ARPHRD_LOOPBACK) {
+                            link.type = kTypeLoopback;
+                        } else {
+                            if (message.ifi_type == ARPHRD_ETHER && link.type != kTypeLoopback)
+                                link.type = kTypeEthernet;
+                            link.addressLength = static_cast<unsigned char>(std::min(size, kKeptLinkAddress));
+                            std::memcpy(link.address, data, link.addressLength);
+                        }
+                        return false;  // the kernel puts the name first, the address after it
+                    }
+                    return true;
+                });
+            if (link.index <= lastIndex_) ascending_ = false;
+            lastIndex_ = std::max(lastIndex_, link.index);
+            auto at = std::lower_bound(links_.begin(), links_.end(), link.index,
+                                       [](const Link &l, unsigned index) { return l.index < index; });
+            if (at != links_.end() && at->index == link.index) return true;  // a repeat
+            if (at == links_.end()) {
                 // After every link kept so far, as links in index order come: only its own bytes to add.
-                const size_t bytes = LinkRecordBytes(info);
+                const size_t bytes = LinkRecordBytes(link.nameLength, link.addressLength);
                 if (linkBytes_ + bytes > capacity_) return !ascending_;
                 linkBytes_ += bytes;
-                interfaces.push_back(std::move(info));
+                links_.push_back(link);
                 return true;
             }
-            interfaces.insert(at, std::move(info));
+            links_.insert(at, link);
             // Keep the interfaces whose link records alone still fit; addresses only take more room. (An
             // interface skipped near the end for a longer link record could leave room for a shorter one
             // after it, which this drops: a few bytes at the end of the largest buffer, on a host with
@@ -140,11 +145,13 @@ bool NetlinkInterfaces::TakeLinks(const unsigned char *bytes, size_t length) {
             size_t kept = 0;
             linkBytes_ = 0;
             for (size_t bytes;
-                 kept < interfaces.size() && linkBytes_ + (bytes = LinkRecordBytes(interfaces[kept])) <= capacity_;
+                 kept < links_.size() &&
+                 linkBytes_ + (bytes = LinkRecordBytes(links_[kept].nameLength, links_[kept].addressLength)) <=
+                     capacity_;
                  ++kept) {
                 linkBytes_ += bytes;
             }
-            interfaces.resize(kept);
+            links_.resize(kept);
             return true;  // out of index order: a later link may still come before these
         });
 }
@@ -159,22 +166,22 @@ bool NetlinkInterfaces::TakeAddresses(const unsigned char *bytes, size_t length)
     return ForEachMessage(
         bytes, length, &failed, [this](const nlmsghdr &header, const unsigned char *payload, size_t payloadLength) {
             if (header.nlmsg_type != RTM_NEWADDR || payloadLength < sizeof(ifaddrmsg)) return true;
-            ifaddrmsg address;
-            std::memcpy(&address, payload, sizeof address);
-            const size_t size = address.ifa_family == AF_INET ? 4 : address.ifa_family == AF_INET6 ? 16 : 0;
+            ifaddrmsg message;
+            std::memcpy(&message, payload, sizeof message);
+            const size_t size = message.ifa_family == AF_INET ? 4 : message.ifa_family == AF_INET6 ? 16 : 0;
             if (size == 0) return true;
-            if (address.ifa_index < lastAddressIndex_) addressesAscending_ = false;
-            lastAddressIndex_ = address.ifa_index;
+            if (message.ifa_index < lastAddressIndex_) addressesAscending_ = false;
+            lastAddressIndex_ = message.ifa_index;
             const bool inOrder = ascending_ && addressesAscending_;
-            if (inOrder && !interfaces.empty() && address.ifa_index > interfaces.back().index) {
+            if (inOrder && !links_.empty() && message.ifa_index > links_.back().index) {
                 return false;  // in index order: past every interface that can still fit
             }
-            auto info = Find(address.ifa_index);
-            if (info == interfaces.end()) return true;
+            auto link = Find(message.ifa_index);
+            if (link == links_.end()) return true;
             // The local address, else the address (a point-to-point link's IFA_ADDRESS is its peer).
             const unsigned char *local = nullptr, *any = nullptr;
-            ForEachAttribute(payload + NLMSG_ALIGN(sizeof address),
-                             payloadLength - std::min(payloadLength, NLMSG_ALIGN(sizeof address)),
+            ForEachAttribute(payload + NLMSG_ALIGN(sizeof message),
+                             payloadLength - std::min(payloadLength, NLMSG_ALIGN(sizeof message)),
                              [&](unsigned short type, const unsigned char *data, size_t dataSize) {
                                  if (dataSize < size) return true;
                                  if (type == IFA_LOCAL) local = data;
@@ -183,19 +190,63 @@ bool NetlinkInterfaces::TakeAddresses(const unsigned char *bytes, size_t length)
                              });
             const unsigned char *chosen = local != nullptr ? local : any;
             if (chosen == nullptr) return true;
-            // Every address of a kept interface is kept: the kernel's layout drops what does not fit
-            // and goes on with the next interface.
-            if (size == 4) {
-                std::array<unsigned char, 4> bytes4;
-                std::memcpy(bytes4.data(), chosen, 4);
-                info->ipv4.push_back(bytes4);
+            // Every address of a kept interface is kept, after those it already has: the kernel's
+            // layout drops what does not fit and goes on with the next interface.
+            Address address = {};
+            address.next = -1;
+            address.size = static_cast<unsigned char>(size);
+            std::memcpy(address.bytes, chosen, size);
+            const int added = static_cast<int>(addresses_.size());
+            addresses_.push_back(address);
+            if (link->lastAddress >= 0) {
+                addresses_[static_cast<size_t>(link->lastAddress)].next = added;
             } else {
-                std::array<unsigned char, 16> bytes16;
-                std::memcpy(bytes16.data(), chosen, 16);
-                info->ipv6.push_back(bytes16);
+                link->firstAddress = added;
             }
+            link->lastAddress = added;
             return true;
         });
+}
+
+std::vector<InterfaceInfo> NetlinkInterfaces::Interfaces() const {
+    std::vector<InterfaceInfo> interfaces(links_.size());
+    for (size_t i = 0; i < links_.size(); ++i) {
+        const Link &link = links_[i];
+        InterfaceInfo &info = interfaces[i];
+        info.name.assign(link.name, link.nameLength);
+        info.index = link.index;
+        info.type = link.type;
+        info.linkAddress.assign(link.address, link.address + link.addressLength);
+        for (int k = link.firstAddress; k >= 0; k = addresses_[static_cast<size_t>(k)].next) {
+            const Address &address = addresses_[static_cast<size_t>(k)];
+            if (address.size == 4) {
+                info.ipv4.push_back({{address.bytes[0], address.bytes[1], address.bytes[2], address.bytes[3]}});
+            } else {
+                std::array<unsigned char, 16> bytes16;
+                std::memcpy(bytes16.data(), address.bytes, 16);
+                info.ipv6.push_back(bytes16);
+            }
+        }
+    }
+    return interfaces;
+}
+
+size_t NetlinkInterfaces::LayOut(unsigned char *buffer, size_t capacity) const {
+    // IPv4 addresses first, then IPv6, as Interfaces() gives them: the dumps come in that order.
+    RecordWriter writer(buffer, capacity);
+    for (const Link &link : links_) {
+        if (writer.Full()) break;
+        if (!writer.Append(link.name, link.nameLength,
+                           LinkSocketAddress(link.name, link.nameLength, link.index, link.type, link.address,
+                                             link.addressLength))) {
+            continue;
+        }
+        for (int k = link.firstAddress; k >= 0; k = addresses_[static_cast<size_t>(k)].next) {
+            const Address &address = addresses_[static_cast<size_t>(k)];
+            if (!writer.Append(link.name, link.nameLength, InetSocketAddress(address.bytes, address.size))) break;
+        }
+    }
+    return writer.used();
 }
 
 namespace {
@@ -239,10 +290,9 @@ Request DumpRequest(uint16_t type, uint32_t sequence) {
     return request;
 }
 
-}  // namespace
-
-std::vector<InterfaceInfo> ReadLiveInterfaces(size_t capacity) {
-    NetlinkInterfaces reader(capacity);
+// Reads the live machine's links, then their IPv4 and IPv6 addresses, into reader. False when the
+// kernel could not be read.
+bool ReadLive(NetlinkInterfaces *reader) {
     struct LinkRequest {
         nlmsghdr header;
         ifinfomsg link;
@@ -254,20 +304,33 @@ std::vector<InterfaceInfo> ReadLiveInterfaces(size_t capacity) {
     links.maskHeader.rta_len = RTA_LENGTH(sizeof links.mask);
     links.maskHeader.rta_type = IFLA_EXT_MASK;
     links.mask = RTEXT_FILTER_SKIP_STATS;  // the link statistics are most of each message
-    bool ok = Dump(links, [&](const unsigned char *b, size_t n) { return reader.TakeLinks(b, n); });
+    bool ok = Dump(links, [&](const unsigned char *b, size_t n) { return reader->TakeLinks(b, n); });
     for (const unsigned char family : {AF_INET, AF_INET6}) {
-        if (!ok || reader.failed || reader.interfaces.empty()) break;
+        if (!ok || reader->failed || reader->Count() == 0) break;
         struct AddressRequest {
             nlmsghdr header;
             ifaddrmsg address;
         };
         AddressRequest addresses = DumpRequest<AddressRequest>(RTM_GETADDR, 2);
         addresses.address.ifa_family = family;
-        reader.BeginAddresses();
-        ok = Dump(addresses, [&](const unsigned char *b, size_t n) { return reader.TakeAddresses(b, n); });
+        reader->BeginAddresses();
+        ok = Dump(addresses, [&](const unsigned char *b, size_t n) { return reader->TakeAddresses(b, n); });
     }
-    if (!ok || reader.failed) return {};
-    return std::move(reader.interfaces);
+    return ok && !reader->failed;
+}
+
+}  // namespace
+
+std::vector<InterfaceInfo> ReadLiveInterfaces(size_t capacity) {
+    NetlinkInterfaces reader(capacity);
+    if (!ReadLive(&reader)) return {};
+    return reader.Interfaces();
+}
+
+size_t ReadLiveInterfaceRecords(unsigned char *buffer, size_t capacity) {
+    NetlinkInterfaces reader(capacity);
+    if (!ReadLive(&reader)) return 0;
+    return reader.LayOut(buffer, capacity);
 }
 
 }  // namespace standin

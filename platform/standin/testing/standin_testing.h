@@ -92,9 +92,14 @@ struct InterfaceInfo {
 // record, as every interface of xnu has, so none gets the zeroed record that xnu writes for an
 // interface without addresses.) Returns the bytes written.
 size_t EncodeInterfaceRecords(const std::vector<InterfaceInfo> &interfaces, unsigned char *buffer, size_t capacity);
+// Lays the records of a laid-out list (length bytes of them, each interface's beginning with its
+// link-level record) out again in capacity bytes by the same rule, as a request of that size would
+// have had them. Returns the bytes written.
+size_t RelayInterfaceRecords(const unsigned char *records, size_t length, unsigned char *buffer, size_t capacity);
 // Builds the interface list from the buffers of rtnetlink dumps as they are received: first a link
 // dump, then address dumps (IPv4, then IPv6). Only the interfaces whose records can still fit in
-// capacity bytes are kept, so a reader may stop a dump as soon as a Take call returns false.
+// capacity bytes are kept, so a reader may stop a dump as soon as a Take call returns false. An
+// interface is held in a few dozen bytes, its addresses in a list of their own.
 class NetlinkInterfaces {
   public:
     explicit NetlinkInterfaces(size_t capacity);
@@ -107,12 +112,32 @@ class NetlinkInterfaces {
     void BeginAddresses();
     bool TakeAddresses(const unsigned char *bytes, size_t length);
 
-    bool failed = false;                    // an error message or a malformed message was received
-    std::vector<InterfaceInfo> interfaces;  // in interface-index order
+    // The interfaces kept, in interface-index order, each with its addresses as they came.
+    std::vector<InterfaceInfo> Interfaces() const;
+    size_t Count() const { return links_.size(); }
+    // Lays them out as EncodeInterfaceRecords(Interfaces(), buffer, capacity) does. Returns the bytes
+    // written; the buffer stays the caller's.
+    size_t LayOut(unsigned char *buffer, size_t capacity) const;
+
+    bool failed = false;  // an error message or a malformed message was received
 
   private:
-    std::vector<InterfaceInfo>::iterator Find(unsigned index);
+    struct Link {
+        unsigned index;
+        int firstAddress, lastAddress;  // into addresses_, -1 for none
+        unsigned char type, nameLength, addressLength;
+        char name[15];
+        unsigned char address[8];
+    };
+    struct Address {
+        int next;            // the interface's next address in addresses_, -1 for none
+        unsigned char size;  // 4 (IPv4) or 16 (IPv6)
+        unsigned char bytes[16];
+    };
+    std::vector<Link>::iterator Find(unsigned index);
     size_t capacity_;
+    std::vector<Link> links_;  // in interface-index order
+    std::vector<Address> addresses_;
     size_t linkBytes_ = 0;  // the link records of the interfaces kept
     bool ascending_ = true, addressesAscending_ = true;
     unsigned lastIndex_ = 0, lastAddressIndex_ = 0;
@@ -120,6 +145,10 @@ class NetlinkInterfaces {
 // The live machine's interfaces read through rtnetlink, in interface-index order, as far as their
 // records fit in capacity bytes (the interfaces after those are not read).
 std::vector<InterfaceInfo> ReadLiveInterfaces(size_t capacity = SIZE_MAX);
+// The same interfaces laid out as records in capacity bytes, read and laid out without holding them
+// as InterfaceInfo: EncodeInterfaceRecords(ReadLiveInterfaces(capacity), buffer, capacity). Returns
+// the bytes written (0 when the kernel could not be read).
+size_t ReadLiveInterfaceRecords(unsigned char *buffer, size_t capacity);
 // The interface list reports these instead of the live machine's.
 void InstallInterfaces(const std::vector<InterfaceInfo> &interfaces);
 void UseLiveInterfaces();
