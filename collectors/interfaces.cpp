@@ -183,20 +183,19 @@ int32_t CaptureInterfaces(InterfaceRecord *table, int32_t count) {
     }
     // The kernel writes records while more than one record's size is left and never says it stopped
     // short: a list that comes within one largest record of the end may go on, so it is asked for
-    // again with twice the room, up to the largest request. A larger request that cannot be made
-    // leaves the list as it came.
+    // again with twice the room, up to the largest request. The buffer grows in place where the heap
+    // allows, so that a long list is not held twice over; the records that came stay in its first
+    // bytes, so a larger buffer that cannot be allocated, or a larger request that fails (it writes
+    // nothing then), leaves the list as it came.
     while (length >= 0 && length <= size && size - length <= kLargestInterfaceRecord &&
            size < kLargestInterfaceRequest) {
         const int32_t larger = size * 2 < kLargestInterfaceRequest ? size * 2 : kLargestInterfaceRequest;
-        unsigned char *more = static_cast<unsigned char *>(calloc(static_cast<size_t>(larger), 1));  // owned
-        if (more == NULL) break;
-        int32_t got = larger;
-        if (RequestInterfaceList(fd, more, &got) == -1) {
-            free(more);
-            break;
-        }
-        free(buffer);
+        unsigned char *more = static_cast<unsigned char *>(realloc(buffer, static_cast<size_t>(larger)));  // owned
+        if (more == NULL) break;  // buffer is still ours, unchanged
         buffer = more;
+        memset(buffer + size, 0, static_cast<size_t>(larger - size));  // zeroed, as the first request's
+        int32_t got = larger;
+        if (RequestInterfaceList(fd, buffer, &got) == -1) break;
         size = larger;
         length = got;
     }

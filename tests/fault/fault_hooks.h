@@ -40,6 +40,7 @@ ssize_t FaultReadlink(const char *path, char *buffer, size_t size);
 int FaultSocket(int domain, int type, int protocol);
 void *FaultMalloc(size_t size);
 void *FaultCalloc(size_t count, size_t size);
+void *FaultRealloc(void *block, size_t size);
 int FaultRequestInterfaceList(int socket, void *buffer, int32_t *length);
 kern_return_t FaultIOMasterPort(mach_port_t bootstrap, mach_port_t *master);
 CFMutableDictionaryRef FaultIOServiceMatching(const char *name);
@@ -93,6 +94,7 @@ CFDictionaryRef FaultCFBundleGetInfoDictionary(CFBundleRef bundle);
 #define socket(...) FaultSocket(__VA_ARGS__)
 #define malloc(...) FaultMalloc(__VA_ARGS__)
 #define calloc(...) FaultCalloc(__VA_ARGS__)
+#define realloc(...) FaultRealloc(__VA_ARGS__)
 #define RequestInterfaceList(...) FaultRequestInterfaceList(__VA_ARGS__)
 #define IOMasterPort(...) FaultIOMasterPort(__VA_ARGS__)
 #define IOServiceMatching(...) FaultIOServiceMatching(__VA_ARGS__)

@@ -183,6 +183,7 @@ ssize_t FaultReadlink(const char *path, char *buffer, size_t size) {
 int FaultSocket(int domain, int type, int protocol) { return Hit("socket") ? -1 : socket(domain, type, protocol); }
 void *FaultMalloc(size_t size) { return Hit("malloc") ? nullptr : malloc(size); }
 void *FaultCalloc(size_t count, size_t size) { return Hit("calloc") ? nullptr : calloc(count, size); }
+void *FaultRealloc(void *block, size_t size) { return Hit("realloc") ? nullptr : realloc(block, size); }
 int FaultRequestInterfaceList(int socket, void *buffer, int32_t *length) {
     return Hit("RequestInterfaceList") ? -1 : RequestInterfaceList(socket, buffer, length);
 }
