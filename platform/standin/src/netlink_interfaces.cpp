@@ -81,9 +81,8 @@ void ForEachAttribute(const unsigned char *bytes, size_t length, Visit visit) {
 }  // namespace
 
 NetlinkInterfaces::NetlinkInterfaces(size_t capacity) : capacity_(capacity) {
-    // Room for as many interfaces as link records fit, made once: growing the list as it fills would
-    // hold it twice over for a moment, on a host with thousands of interfaces.
-    links_.reserve(std::min<size_t>(capacity / 36, 4096));
+    // Room for a small host's links, without growing the heap for it; see TakeLinks for a large one.
+    links_.reserve(std::min<size_t>(capacity / 36, 32));
 }
 
 std::vector<NetlinkInterfaces::Link>::iterator NetlinkInterfaces::Find(unsigned index) {
@@ -129,7 +128,13 @@ bool NetlinkInterfaces::TakeLinks(const unsigned char *bytes, size_t length) {
             auto at = std::lower_bound(links_.begin(), links_.end(), link.index,
                                        [](const Link &l, unsigned index) { return l.index < index; });
             if (at != links_.end() && at->index == link.index) return true;  // a repeat
-            if (at == links_.end()) {
+            const size_t position = static_cast<size_t>(at - links_.begin());
+            if (links_.size() == links_.capacity()) {
+                // More links than a small host has: room for as many as link records fit, made once, since
+                // growing the list as it fills would hold it twice over on a host with thousands.
+                links_.reserve(std::max(links_.capacity() * 2, std::min<size_t>(capacity_ / 36, 4096)));
+            }
+            if (position == links_.size()) {
                 // After every link kept so far, as links in index order come: only its own bytes to add.
                 const size_t bytes = LinkRecordBytes(link.nameLength, link.addressLength);
                 if (linkBytes_ + bytes > capacity_) return !ascending_;
@@ -137,7 +142,7 @@ bool NetlinkInterfaces::TakeLinks(const unsigned char *bytes, size_t length) {
                 links_.push_back(link);
                 return true;
             }
-            links_.insert(at, link);
+            links_.insert(links_.begin() + static_cast<std::ptrdiff_t>(position), link);
             // Keep the interfaces whose link records alone still fit; addresses only take more room. (An
             // interface skipped near the end for a longer link record could leave room for a shorter one
             // after it, which this drops: a few bytes at the end of the largest buffer, on a host with
