@@ -29,7 +29,7 @@ MACOS_PACKAGES = llvm tar gzip python3
 MACOS_TEST_PACKAGES = python3 python3-macholib 7zip cpio nodejs
 
 .PHONY: all deps tool-deps configure tool build run test test-sanitize test-fleet fuzz bench package format clean \
-	build-arm64 test-arm64 macos test-macos mutation
+	build-arm64 test-arm64 macos test-macos mutation coverage
 
 all: build
 
@@ -105,6 +105,17 @@ fuzz: deps
 
 bench: build
 	@./bench/run $(BUILD_DIR)
+
+# Line and branch coverage of the product by the suite as CI runs it (gcovr): each product file's
+# figures, the stand-in's apart, every untaken branch that tests/coverage-exceptions.txt does not list,
+# and an HTML report in $(BUILD_DIR)-coverage/coverage/index.html (scripts/coverage).
+coverage: deps
+	@./scripts/install-deps gcovr
+	@cmake -S . -B $(BUILD_DIR)-coverage -DCMAKE_BUILD_TYPE=Debug -DMACHINEINFO_COVERAGE=ON >&2
+	@cmake --build $(BUILD_DIR)-coverage -j $(JOBS) >&2
+	@find $(BUILD_DIR)-coverage -name '*.gcda' -delete
+	@cd $(BUILD_DIR)-coverage && ctest --output-on-failure -j $(JOBS) >&2; status=$$?; \
+		cd $(CURDIR) && ./scripts/coverage $(BUILD_DIR)-coverage && exit $$status
 
 # The test of the tests: single-line faults in the product sources, each built and run through the
 # suite in a scratch copy of the tree (MUTATION_N, MUTATION_SEED, MUTATION_FILES; scripts/mutation).
