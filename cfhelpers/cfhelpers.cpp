@@ -184,7 +184,7 @@ IOReturn CreateCStringList(CFArrayRef array, char ***listOut, uint64_t *sizeOut)
     }
     memset(list, 0, size);  // every slot null; the last stays the terminator
     IOReturn result = kIOReturnSuccess;
-    for (CFIndex i = 0; i < count && result == kIOReturnSuccess; ++i) {
+    for (CFIndex i = 0; i < count; ++i) {                      // a failure sets result and ends the loop
         CFTypeRef element = CFArrayGetValueAtIndex(array, i);  // borrowed
         if (element == NULL || CFGetTypeID(element) != CFStringGetTypeID()) {
             result = kIOReturnBadArgument;

@@ -104,6 +104,7 @@ TEST_F(HelpersTest, BundleVersionTable) {
 
 TEST_F(HelpersTest, BundleVersionFailures) {
     EXPECT_EQ(GetBundleVersion(nullptr), 0u);
+    EXPECT_EQ(PackVersionText(nullptr), 0u);
     CFBundleRef numeric = MakeBundle(BundleFolder() / "N.bundle", "com.example.numeric",
                                      "<key>CFBundleVersion</key><integer>5</integer>\n");
     EXPECT_EQ(GetBundleVersion(numeric), 0u);
@@ -450,6 +451,7 @@ TEST_F(HelpersTest, WritesAndTheirCodes) {
     CFURLRef url = CFURLCreateWithFileSystemPath(kCFAllocatorDefault, path, kCFURLPOSIXPathStyle, false);
     EXPECT_EQ(WritePropertyListToURL(url, url), static_cast<IOReturn>(0xe00002c2));
     EXPECT_EQ(WritePropertyListToURL(plist, nullptr), static_cast<IOReturn>(0xe00002c2));
+    EXPECT_EQ(WritePropertyListToURL(nullptr, url), static_cast<IOReturn>(0xe00002c2));
     // A refused write that leaves no code of its own is still reported as a failure.
     standin::SetUrlWriteFailsWithoutCode(true);
     EXPECT_EQ(WritePropertyListToURL(plist, url), kIOReturnError);
@@ -529,7 +531,14 @@ TEST_F(HelpersTest, StringListFailures) {
     EXPECT_EQ(CreateCStringList(array, &list, nullptr), static_cast<IOReturn>(0xe00002c2));
     CFRelease(array);
     CFRelease(number);
+    const void *missing[] = {CFSTR("first"), nullptr};  // an array without callbacks may hold null
+    CFArrayRef holed = CFArrayCreate(kCFAllocatorDefault, missing, 2, nullptr);
+    EXPECT_EQ(CreateCStringList(holed, &list, &size), static_cast<IOReturn>(0xe00002c2));
+    EXPECT_EQ(list, nullptr);
+    CFRelease(holed);
 
+    char *full[2] = {strdup("a"), strdup("b")};  // no terminator in the size given: both freed
+    EXPECT_EQ(FreeCStringList(full, sizeof full), kIOReturnSuccess);
     char *slots[2] = {nullptr, nullptr};
     EXPECT_EQ(FreeCStringList(slots, 0), static_cast<IOReturn>(0xe00002c2));
     EXPECT_EQ(FreeCStringList(slots, 12), static_cast<IOReturn>(0xe00002c2));

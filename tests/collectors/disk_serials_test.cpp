@@ -72,7 +72,7 @@ TEST_F(DiskSerialsTest, RegistryCases) {
          2,
          {"WD-WCC4E1234567", "S3Z 9N 0K"}},
         {"blank and missing serials use no slot",
-         {{"AppleAHCIDiskDriver", {}}, Ahci("   "), Ahci(""), Ahci("real"), Ata("\t\n")},
+         {{"AppleAHCIDiskDriver", {}}, Ahci("   "), Ahci(""), Ahci(std::string(600, ' ')), Ahci("real"), Ata("\t\n")},
          4,
          1,
          {"real"}},
@@ -154,13 +154,18 @@ TEST_F(DiskSerialsTest, RegistryCases) {
           {kNVMe,
            {{"Device Characteristics", Property::Dictionary({{"Serial Number", Property::String("nv-top")}})},
             {"Physical Interconnect Location", Property::String("External")}}},
-          {kNVMe,
-           {{"Device Characteristics", Property::Dictionary({{"Serial Number", Property::String("nv-string")}})},
-            {"Protocol Characteristics", Property::String("External")}}},
           Ahci("ahci-lower", "external")},
          4,
          4,
          {"ahci-data", "ahci-nested", "ahci-lower", "nv-top"}},
+        {"an NVMe place in a property that is no dictionary",
+         {{kNVMe,
+           {{"Device Characteristics", Property::Dictionary({{"Serial Number", Property::String("nv-string")}})},
+            {"Protocol Characteristics", Property::String("External")}}},
+          NVMe("nv-ext", "External")},
+         4,
+         2,
+         {"nv-string", "nv-ext"}},
         {"Apple silicon: the embedded SSD through its superclass, before a Thunderbolt disk",
          {NVMe("S4EWNX0R123456", "External"), EmbeddedNVMe("0ba0172ae1c1e42e")},
          4,
@@ -204,6 +209,21 @@ TEST_F(DiskSerialsTest, NullArguments) {
     EXPECT_FALSE(ReadServiceSerial(0, CFSTR("Serial Number"), slots[0]));
     EXPECT_FALSE(ReadServiceSerial(1, nullptr, slots[0]));
     EXPECT_FALSE(ReadServiceSerial(1, CFSTR("Serial Number"), nullptr));
+    EXPECT_FALSE(ReadCharacteristicsSerial(0, CFSTR("Serial Number"), slots[0]));
+    EXPECT_FALSE(ReadCharacteristicsSerial(1, nullptr, slots[0]));
+    EXPECT_FALSE(ReadCharacteristicsSerial(1, CFSTR("Serial Number"), nullptr));
+    EXPECT_STREQ(slots[0], "keep");
+
+    // A service without the property, or with a serial that is all blanks: the slot is emptied first.
+    Install({{kNVMe, {{"Serial Number", Property::String("   ")}}}});
+    io_service_t service = IOServiceGetMatchingService(kIOMasterPortDefault, IOServiceMatching(kNVMe));  // owned
+    ASSERT_NE(service, IO_OBJECT_NULL);
+    EXPECT_FALSE(ReadServiceSerial(service, CFSTR("Serial Number"), slots[0]));
+    EXPECT_STREQ(slots[0], "");
+    strcpy(slots[0], "keep");
+    EXPECT_FALSE(ReadCharacteristicsSerial(service, CFSTR("Serial Number"), slots[0]));
+    EXPECT_STREQ(slots[0], "");
+    IOObjectRelease(service);
 }
 
 TEST_F(DiskSerialsTest, OneDiskShowsInTheFirstRowOnly) {

@@ -2,7 +2,9 @@
 #include "collectors/interfaces.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <initializer_list>
 #include <sstream>
@@ -160,6 +162,10 @@ TEST(WalkInterfaceRecords, Cases) {
          0,
          {{"en0", "001b638445e6", "10.0.0.8"}}},
         {"nothing at all", Records(), -1, {}},
+        {"a link-level record shorter than its header, at the very end, is not read",
+         Records().Link("en0", kMac1).Raw("en1", 5, 18, 5),
+         0,
+         {{"en0", "001b638445e6", "0.0.0.0"}}},
         {"an address takes a full table's first row, the rest move down, a later plain one changes nothing",
          Records().Link("en0", kMac1).Link("en1", kMac2).Link("en2", kMac1).Inet("en2", 10, 0, 0, 2).Link("en3", kMac2),
          2,
@@ -238,6 +244,9 @@ TEST(WalkInterfaceRecords, EveryTruncationStaysInBounds) {
     InterfaceRecord table[16];
     EXPECT_EQ(WalkInterfaceRecords(nullptr, static_cast<int32_t>(one.size()), table, 16), -1);
     EXPECT_EQ(WalkInterfaceRecords(one.data(), static_cast<int32_t>(one.size()), nullptr, 16), -1);
+    EXPECT_EQ(WalkInterfaceRecords(one.data(), static_cast<int32_t>(one.size()), table, -1), -1);
+    EXPECT_EQ(WalkInterfaceRecords(one.data(), static_cast<int32_t>(one.size()), table, 31), -1);
+    EXPECT_EQ(WalkInterfaceRecords(one.data(), static_cast<int32_t>(one.size()), table, 30), 0);
 }
 
 class CaptureInterfacesTest : public CollectorTest {
@@ -429,9 +438,51 @@ TEST_F(CaptureInterfacesTest, FailuresLeaveTheTableAlone) {
     standin::SetInterfaceListError(EINVAL);
     EXPECT_EQ(CaptureInterfaces(table, 16), 0);
     EXPECT_STREQ(table[0].name, "");
+    // A socket that comes as descriptor 0 (standard input closed) is not used.
+    const int input = dup(0);
+    ASSERT_GE(input, 0);
+    close(0);
+    EXPECT_EQ(CaptureInterfaces(table, 16), 0);
+    EXPECT_EQ(fcntl(0, F_GETFD), -1) << "closed again";
+    ASSERT_EQ(dup2(input, 0), 0);
+    close(input);
+    EXPECT_STREQ(table[0].name, "");
     standin::SetInterfaceListError(0);
     EXPECT_EQ(CaptureInterfaces(table, 16), 0);
     EXPECT_STREQ(table[0].name, "en0");
+}
+
+// The registry's nodes as the collector reads them: those whose BSD name is a string, each boolean
+// only when it is a boolean, and no more than the room given (the service past it released too).
+TEST_F(CaptureInterfacesTest, RegistryNodes) {
+    using standin::Property;
+    const std::vector<std::string> supers = {"IONetworkInterface"};
+    std::vector<standin::Service> services = {
+        {"IOEthernetInterface", {{"BSD Name", Property::Data("en9")}, {"IOBuiltin", Property::Boolean(true)}}, supers},
+        {"IOEthernetInterface",
+         {{"BSD Name", Property::String("en0")},
+          {"IOPrimaryInterface", Property::String("Yes")},
+          {"IOBuiltin", Property::Boolean(true)}},
+         supers},
+    };
+    for (int n = 1; n <= kInterfaceNodes; ++n) {
+        services.push_back({"IOEthernetInterface", {{"BSD Name", Property::String("en" + std::to_string(n))}}, supers});
+    }
+    Install(services);
+    for (const int32_t room : {int32_t{kInterfaceNodes} - 1, int32_t{kInterfaceNodes}, int32_t{kInterfaceNodes} + 1}) {
+        InterfaceNode nodes[kInterfaceNodes + 2];
+        memset(nodes, 'Q', sizeof nodes);
+        EXPECT_EQ(ReadInterfaceNodes(nodes, room), room) << room;
+        EXPECT_STREQ(nodes[0].name, "en0");
+        EXPECT_FALSE(nodes[0].primary) << "a string is no boolean";
+        EXPECT_TRUE(nodes[0].builtin);
+        EXPECT_STREQ(nodes[room - 1].name, ("en" + std::to_string(room - 1)).c_str());
+        EXPECT_EQ(nodes[room].name[0], 'Q') << "nothing past the room given";
+    }
+    InterfaceNode node;
+    EXPECT_EQ(ReadInterfaceNodes(nullptr, 4), 0);
+    EXPECT_EQ(ReadInterfaceNodes(&node, 0), 0);
+    EXPECT_EQ(ReadInterfaceNodes(&node, -1), 0);
 }
 
 TEST_F(CaptureInterfacesTest, ReportRowsThroughTheCapturePass) {

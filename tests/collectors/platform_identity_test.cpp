@@ -11,6 +11,7 @@
 #include "inventory/captured_text.h"
 #include "inventory/store.h"
 #include "report/capture_pass.h"
+#include "test_util.h"
 
 namespace {
 
@@ -133,7 +134,21 @@ TEST_F(PlatformIdentityTest, ResultTellsWhereTheSerialCameFrom) {
         IOServiceGetMatchingService(kIOMasterPortDefault, IOServiceMatching("IOPlatformExpertDevice"));
     EXPECT_EQ(ReadPlatformModel(expert, model), 1);
     EXPECT_STREQ(model, "iMac20,1");
+    EXPECT_EQ(ReadPlatformModel(expert, nullptr), 0);
     IOObjectRelease(expert);
+
+    // The make: 1 when the platform names one, else 0 with the text emptied.
+    testutil::TempDir root;
+    ASSERT_EQ(system(("mkdir -p " + (root / "sys/class/dmi/id")).c_str()), 0);
+    ASSERT_TRUE(testutil::WriteFile(root / "sys/class/dmi/id/sys_vendor", "Maker <&> Inc.\n"));
+    char make[64] = "old";
+    standin::UseLiveRegistry(root.path());
+    EXPECT_EQ(CaptureComputerMake(make), 1);
+    EXPECT_STREQ(make, "Maker &lt;&amp;&gt; Inc.");
+    standin::UseLiveRegistry((root / "none").c_str());
+    EXPECT_EQ(CaptureComputerMake(make), 0);
+    EXPECT_STREQ(make, "");
+    EXPECT_EQ(CaptureComputerMake(nullptr), 0);
 }
 
 struct ParseCase {

@@ -74,11 +74,13 @@ namespace {
 
 long gUnlinkedCountdown = 0;
 long gUnlinkedTimes = 0;  // looks left to report unlinked once the countdown reached them
+nlink_t gReportedLinks = 0;
 bool gReportedUnlinked = false;
 
 }  // namespace
 
-void ReportUnlinkedNth(long nth, long times) {
+void ReportUnlinkedNth(long nth, long times, unsigned links) {
+    gReportedLinks = links;
     gUnlinkedCountdown = nth;
     gUnlinkedTimes = nth > 0 ? times : 0;
     gReportedUnlinked = false;
@@ -96,7 +98,7 @@ int Looked(int result, struct stat *info) {
     gUnlinkedCountdown = 0;
     --gUnlinkedTimes;
     gReportedUnlinked = true;
-    if (result == 0) info->st_nlink = 0;
+    if (result == 0) info->st_nlink = gReportedLinks;
     return result;
 }
 

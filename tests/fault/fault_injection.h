@@ -22,9 +22,9 @@ long FiredOccurrence();
 void RefuseEvery(const char *call, int error);
 
 // Arms the other kind of fault: the nth stat, lstat or fstat call from now, and the times - 1 after it,
-// succeed but report no link left, as a file that other processes replaced while it was looked at.
-// 0 disarms it.
-void ReportUnlinkedNth(long nth, long times = 1);
+// succeed but report no link left, as a file that other processes replaced while it was looked at (or
+// links links, as one whose other links they removed). 0 disarms it.
+void ReportUnlinkedNth(long nth, long times = 1, unsigned links = 0);
 // Whether that happened (and so whether the nth such call was made).
 bool ReportedUnlinked();
 

@@ -4,8 +4,11 @@
 // as it was and no temporary file; the leak listener checks that nothing is left behind either.
 #include <errno.h>
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <stdlib.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,6 +19,7 @@
 #include <vector>
 
 #include "cfhelpers/cfhelpers.h"
+#include "collectors/interfaces.h"
 #include "fault/fault_injection.h"
 #include "report/destination.h"
 #include "report/report_writer.h"
@@ -266,6 +270,163 @@ TEST(FaultLoop, AFileReplacedAtEveryLookIsLookedAtFourTimes) {
     standin::UseLiveInterfaces();
 }
 
+// What one report does when a hook's call fails: every call of refused fails with refusedError, and
+// the occurrence-th call of failed with error (found by walking the calls); a look (stat, lstat,
+// fstat) reports links links left when unlinkedLook is set. Returns the status of the run in which that
+// call failed, or -1 when no run reached it.
+struct LookCase {
+    const char *what;
+    bool earlier, linked;  // an earlier document, and a second link to it
+    const char *refused;
+    int refusedError;
+    const char *failed;
+    long occurrence;
+    int error;
+    long unlinkedLook;
+    unsigned links;  // the links that look reports
+    int32_t status;
+    bool inPlace;  // the earlier file is the one written (its inode kept)
+};
+
+int32_t RunLookCase(const LookCase &c, const TempDir &dir, ino_t *inode) {
+    const std::string path = dir / "out.xml", link = dir / "link.xml";
+    for (long nth = 1; nth < 200; ++nth) {
+        unlink(path.c_str());
+        unlink(link.c_str());
+        if (c.earlier && !WriteFile(path, kEarlier)) return -1;
+        if (c.linked && ::link(path.c_str(), link.c_str()) != 0) return -1;
+        struct stat before;
+        *inode = stat(path.c_str(), &before) == 0 ? before.st_ino : 0;
+        char program[] = "machineinfo";
+        std::string name = path;
+        char *argv[] = {program, &name[0], nullptr};
+        if (c.refused != nullptr) fault::RefuseEvery(c.refused, c.refusedError);
+        if (c.failed != nullptr) fault::FailNth(nth, c.error);
+        if (c.unlinkedLook != 0) fault::ReportUnlinkedNth(c.unlinkedLook, 1, c.links);
+        const int32_t status = WriteReport(2, argv);
+        const bool hit = c.failed == nullptr || (fault::Fired() && std::string(fault::FiredAt()) == c.failed &&
+                                                 fault::FiredOccurrence() == c.occurrence);
+        const bool reached = c.failed == nullptr || fault::Fired();
+        fault::FailNth(0, 0);
+        fault::RefuseEvery(nullptr, 0);
+        fault::ReportUnlinkedNth(0);
+        if (hit) return status;
+        if (!reached) return -1;
+    }
+    return -1;
+}
+
+// A destination found changed (gone, made by another run, its other link gone) is looked at again; a
+// folder that refuses temporary files, for any of the reasons a file system gives, has the file made
+// in place; a rename across devices becomes a copy in place, and a copy onto what cannot be flushed is
+// no failure.
+TEST(FaultLoop, ADestinationFoundChangedIsLookedAtAgain) {
+    InstallMachine();
+    const LookCase cases[] = {
+        {"a shared file gone at its open", true, true, nullptr, 0, "open", 1, ENOENT, 0, 0, kStatusWritten, true},
+        {"a new file made meanwhile by another run", false, false, "mkstemp", EACCES, "open", 1, EEXIST, 0, 0,
+         kStatusWritten, false},
+        {"a file gone when asked whether it may be written", true, false, nullptr, 0, "faccessat", 1, ENOENT, 0, 0,
+         kStatusWritten, false},
+        {"a file that may not be written", true, false, nullptr, 0, "faccessat", 1, EACCES, 0, 0, kStatusNotWritten,
+         true},
+        {"a folder without the permission for a temporary file", false, false, "mkstemp", EPERM, nullptr, 0, 0, 0, 0,
+         kStatusWritten, false},
+        {"a read-only folder for temporary files", false, false, "mkstemp", EROFS, nullptr, 0, 0, 0, 0, kStatusWritten,
+         false},
+        {"a rename across devices", true, false, "rename", EXDEV, nullptr, 0, 0, 0, 0, kStatusWritten, true},
+        {"a copy onto what cannot be flushed", true, false, "rename", EXDEV, "fsync", 2, EINVAL, 0, 0, kStatusWritten,
+         true},
+        // looks: the link's resolution (lstat), the check (stat), then the opened file's (fstat)
+        {"a shared file replaced before its open", true, true, nullptr, 0, nullptr, 0, 0, 3, 0, kStatusWritten, true},
+        {"a shared file whose other link went before its open", true, true, nullptr, 0, nullptr, 0, 0, 3, 1,
+         kStatusWritten, true},
+    };
+    for (const auto &c : cases) {
+        TempDir dir;
+        ino_t before = 0;
+        const int32_t status = RunLookCase(c, dir, &before);
+        EXPECT_EQ(status, c.status) << c.what;
+        std::string text;
+        const bool exists = ReadFile(dir / "out.xml", &text);
+        if (status == kStatusWritten) {
+            EXPECT_TRUE(exists && IsWholeDocument(text)) << c.what << "\n" << text;
+        } else {
+            EXPECT_EQ(text, c.earlier ? kEarlier : "") << c.what;
+        }
+        struct stat after;
+        const bool kept = stat((dir / "out.xml").c_str(), &after) == 0 && after.st_ino == before;
+        if (c.earlier) {
+            EXPECT_EQ(kept, c.inPlace) << c.what;
+        }
+        if (c.linked) {
+            std::string linked;
+            EXPECT_TRUE(ReadFile(dir / "link.xml", &linked) && linked == text)
+                << c.what << ": the second link was lost";
+        }
+        EXPECT_EQ(ListFolder(dir.path()).size(), c.linked ? 2u : 1u) << c.what << ": a temporary file was left";
+    }
+    standin::UseLiveInterfaces();
+}
+
+// The default destination looked at again: replaced at the first look or at every look, gone when
+// asked whether it may be written, or not to be written. Run in a child process with a /tmp of its
+// own (a private mount namespace), so that the machine's /tmp/inventory.xml is never touched; the
+// child reports each case that went otherwise on standard error and exits with their number.
+TEST(FaultLoop, TheDefaultDestinationFoundChangedIsLookedAtAgain) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root for a /tmp of its own";
+    InstallMachine();
+    fflush(nullptr);  // nothing of this process's output twice
+    const pid_t child = fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount("tmpfs", "/tmp", "tmpfs", 0, nullptr) != 0) {
+            _exit(77);
+        }
+        const struct {
+            const char *what;
+            long unlinkedLook, looks;  // from the unlinkedLook-th look, looks of them report no link
+            long failNth;
+            int error;
+            int32_t status;
+        } cases[] = {
+            {"replaced at the first look", 1, 1, 0, 0, kStatusWritten},
+            {"replaced at every look", 1, 4, 0, 0, kStatusWritten},
+            {"gone when asked whether it may be written", 0, 0, 2, ENOENT, kStatusWritten},  // lstat, faccessat
+            {"not to be written", 0, 0, 2, EACCES, kStatusNotWritten},
+        };
+        int wrong = 0;
+        for (const auto &c : cases) {
+            std::string text;
+            if (!WriteFile(kDefaultDestination, kEarlier)) _exit(78);
+            if (c.unlinkedLook != 0) fault::ReportUnlinkedNth(c.unlinkedLook, c.looks);
+            if (c.failNth != 0) fault::FailNth(c.failNth, c.error);
+            char program[] = "machineinfo";
+            char *argv[] = {program, nullptr};
+            const int32_t status = WriteReport(1, argv);
+            const bool reached = c.failNth == 0 || std::string(fault::FiredAt()) == "faccessat";
+            fault::FailNth(0, 0);
+            fault::ReportUnlinkedNth(0);
+            ReadFile(kDefaultDestination, &text);
+            const bool ok = reached && status == c.status &&
+                            (status == kStatusWritten ? IsWholeDocument(text) : text == kEarlier) &&
+                            ListFolder("/tmp").size() == 1;
+            if (!ok) {
+                fprintf(stderr, "%s: status %d, %s\n%s\n", c.what, status, reached ? "reached" : "not reached",
+                        text.c_str());
+                ++wrong;
+            }
+        }
+        exit(wrong);  // exit, not _exit: a coverage build writes its counts at exit
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    standin::UseLiveInterfaces();
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 77) GTEST_SKIP() << "no mount namespace of its own";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status << ": cases went otherwise";
+}
+
 // A link that cannot be read (it changed, or the system refused) is no destination.
 TEST(FaultLoop, AnUnreadableLinkRefusesTheDestination) {
     TempDir dir;
@@ -277,11 +438,39 @@ TEST(FaultLoop, AnUnreadableLinkRefusesTheDestination) {
     EXPECT_EQ(ListFolder(dir.path()), std::vector<std::string>{"link.xml"});
 }
 
+// The interface list's failures and what they return: 0 when the failed call set errno, -1 when it set
+// none, and -1 without memory; the table stays empty whichever it was.
+TEST(FaultLoop, InterfaceListFailuresAndTheirResults) {
+    InstallMachine();
+    const struct {
+        const char *call;
+        int error;
+        int32_t result;
+    } cases[] = {
+        {"socket", EMFILE, 0},           {"socket", 0, -1},      {"RequestInterfaceList", EINVAL, 0},
+        {"RequestInterfaceList", 0, -1}, {"calloc", ENOMEM, -1},
+    };
+    for (const auto &c : cases) {
+        InterfaceRecord table[16];
+        memset(table, 0, sizeof table);
+        fault::RefuseEvery(c.call, c.error);
+        EXPECT_EQ(CaptureInterfaces(table, 16), c.result) << c.call << " failing with errno " << c.error;
+        fault::RefuseEvery(nullptr, 0);
+        EXPECT_STREQ(table[0].name, "") << c.call;
+    }
+    standin::UseLiveInterfaces();
+    standin::UseLiveRegistry();
+    standin::UseLiveComputerName();
+}
+
 TEST(FaultLoop, AFailedLookAtTheDefaultDestinationRefusesIt) {
     Destination d;
     memset(&d, 0xAB, sizeof d);
     fault::FailNth(1, EIO);
     EXPECT_FALSE(OpenDestination(&d, nullptr));
+    EXPECT_STREQ(fault::FiredAt(), "lstat");
+    fault::FailNth(1, EIO);
+    EXPECT_EQ(WriteReport(2, nullptr), kStatusNotWritten) << "no argument vector is no argument";
     EXPECT_STREQ(fault::FiredAt(), "lstat");
     fault::FailNth(0, 0);
     EXPECT_FALSE(FinishDestination(&d, true)) << "a destination that did not open has no stream to finish";

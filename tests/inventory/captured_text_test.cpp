@@ -216,6 +216,8 @@ TEST(CutEscaped, BacksUpToWholeUnits) {
         {"ABCDEF\xE2\x82", 8, "ABCDEF\xE2\x82"},  // a character cut short ends at the NUL: nothing read past it
         {"short", 9, "short"},
         {"abc", 0, ""},
+        {"ABCD&EFGHI;", 9, "ABCD&EFGH"},  // no entity is longer than six bytes: a bare ampersand is one
+        {"ABCDEFG&", 9, "ABCDEFG&"},      // and at the very end
     };
     for (const auto &c : cases) {
         char buf[32];
@@ -242,6 +244,11 @@ TEST(AppendEscaped, StopsAtCapacityOnWholeUnits) {
     char unterminated[4] = {'a', 'b', 'c', 'd'};
     AppendEscaped(unterminated, sizeof unterminated, "x");
     EXPECT_EQ(unterminated[3], 'd');
+    char kept[8] = "keep";
+    AppendEscaped(kept, 0, "x");
+    AppendEscaped(kept, sizeof kept, nullptr);
+    AppendEscaped(nullptr, sizeof kept, "x");
+    EXPECT_STREQ(kept, "keep");
 }
 
 }  // namespace

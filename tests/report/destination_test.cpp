@@ -117,6 +117,43 @@ TEST(Destination, UnopenableNames) {
     EXPECT_EQ(ListFolder(dir.path()), std::vector<std::string>{"file"});
 }
 
+// A name without a folder, and a relative link to one, in the working folder: the document is made
+// beside it there. A link whose target would make a path longer than a path can be is refused.
+TEST(Destination, NamesWithoutAFolderAndOverlongLinks) {
+    TempDir dir;
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    ASSERT_EQ(chdir(dir.path().c_str()), 0);
+    ASSERT_EQ(symlink("out.xml", "link.xml"), 0);
+    EXPECT_TRUE(WriteDocument("link.xml", "doc"));
+    EXPECT_TRUE(WriteDocument("plain.xml", "plain"));
+    ASSERT_EQ(chdir(cwd), 0);
+    std::string text;
+    EXPECT_TRUE(ReadFile(dir / "out.xml", &text) && text == "doc") << text;
+    EXPECT_TRUE(ReadFile(dir / "plain.xml", &text) && text == "plain") << text;
+
+    ASSERT_EQ(symlink(std::string(kDestinationPathSize - 8, 't').c_str(), (dir / "long.xml").c_str()), 0);
+    Destination d;
+    EXPECT_FALSE(OpenDestination(&d, (dir / "long.xml").c_str()));
+    EXPECT_EQ(ListFolder(dir.path()).size(), 4u);  // link.xml, out.xml, plain.xml, long.xml
+}
+
+// A stream that met an error the writer did not see fails the run all the same: the earlier document
+// stays, and no temporary file is left.
+TEST(Destination, AStreamErrorFailsTheRun) {
+    TempDir dir;
+    ASSERT_TRUE(WriteFile(dir / "doc.xml", "earlier"));
+    Destination d;
+    ASSERT_TRUE(OpenDestination(&d, (dir / "doc.xml").c_str()));
+    fputs("partial", d.stream);
+    EXPECT_EQ(fgetc(d.stream), EOF);  // reading a stream opened for writing sets its error
+    EXPECT_FALSE(FinishDestination(&d, /* writes_ok */ true));
+    std::string text;
+    ReadFile(dir / "doc.xml", &text);
+    EXPECT_EQ(text, "earlier");
+    EXPECT_EQ(ListFolder(dir.path()), std::vector<std::string>{"doc.xml"});
+}
+
 TEST(Destination, LinkChainsUpToTheLimitAreFollowed) {
     for (const int links : {40, 41}) {
         TempDir dir;

@@ -93,6 +93,7 @@ TEST_F(SettingsTest, InterfaceZeroFormsAndValues) {
     EXPECT_STREQ(MacAddressProvider(2), "001b63abcdef");
     EXPECT_STREQ(IPv4AddressProvider(2), "192.168.1.254");
     EXPECT_STREQ(InterfaceNameProvider(16), "Unknown");
+    EXPECT_STREQ(InterfaceNameProvider(-1), "Unknown");
     EXPECT_STREQ(InterfaceNameProvider(15), "");
     EXPECT_STREQ(MacAddressProvider(15), "000000000000");
     strcpy(gStore.scratch, "dirty");
@@ -101,6 +102,8 @@ TEST_F(SettingsTest, InterfaceZeroFormsAndValues) {
     strcpy(gStore.scratch, "dirty");
     EXPECT_STREQ(IPv4AddressProvider(99), "");
     for (char c : gStore.scratch) EXPECT_EQ(c, 0);
+    EXPECT_STREQ(MacAddressProvider(-1), "");
+    EXPECT_STREQ(IPv4AddressProvider(-1), "");
 }
 
 using testutil::Repeat;
