@@ -175,6 +175,7 @@ TEST(WalkInterfaceRecords, Cases) {
     for (const auto &c : cases) {
         InterfaceRecord table[16];
         memset(table, 0, sizeof table);
+        memset(table, 0xAB, sizeof table[0] * c.rows.size());  // a filled row is written whole
         std::vector<unsigned char> exact = c.records.bytes();  // exact size: sanitizers catch overreads
         EXPECT_EQ(WalkInterfaceRecords(exact.data(), static_cast<int32_t>(exact.size()), table, c.count), c.result)
             << c.what;

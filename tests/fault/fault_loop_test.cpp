@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "cfhelpers/cfhelpers.h"
+#include "collectors/disk_serials.h"
 #include "collectors/interfaces.h"
 #include "fault/fault_injection.h"
 #include "report/destination.h"
@@ -457,6 +458,28 @@ TEST(FaultLoop, InterfaceListFailuresAndTheirResults) {
         EXPECT_EQ(CaptureInterfaces(table, 16), c.result) << c.call << " failing with errno " << c.error;
         fault::RefuseEvery(nullptr, 0);
         EXPECT_STREQ(table[0].name, "") << c.call;
+    }
+    // A disk class whose lookup fails counts no disk, and the other classes still fill their slots.
+    for (const char *call : {"IOServiceMatching", "IOServiceGetMatchingServices"}) {
+        char slots[4][kTextSize];
+        memset(slots, 'Q', sizeof slots);
+        fault::RefuseEvery(call, 0);
+        EXPECT_EQ(CaptureDiskSerials(slots, 4), 0) << call;
+        fault::RefuseEvery(nullptr, 0);
+        for (const auto &slot : slots) EXPECT_STREQ(slot, "") << call;
+        // The third class's lookup (NVMe) failing alone: the first two fill their slots.
+        int32_t filled = -1;
+        for (long nth = 1; nth < 100 && filled == -1; ++nth) {
+            fault::FailNth(nth, 0);
+            const int32_t result = CaptureDiskSerials(slots, 4);
+            if (fault::Fired() && std::string(fault::FiredAt()) == call && fault::FiredOccurrence() == 3) {
+                filled = result;
+            }
+            fault::FailNth(0, 0);
+        }
+        EXPECT_EQ(filled, 2) << call;
+        EXPECT_STREQ(slots[0], "WD-AHCI-1");
+        EXPECT_STREQ(slots[1], "ATA-2");
     }
     standin::UseLiveInterfaces();
     standin::UseLiveRegistry();
