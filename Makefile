@@ -26,7 +26,7 @@ MACOS_BUILD_DIR ?= build-macos
 MACOS_ID ?= com.example.machineinfo
 MACOS_PACKAGES = llvm tar gzip python3
 # The package's cross-readers: 7-Zip, GNU cpio and npm's lsbom (fetched pinned, run by Node.js).
-MACOS_TEST_PACKAGES = python3 python3-macholib 7zip cpio nodejs
+MACOS_TEST_PACKAGES = python3 python3-macholib python3-unicorn 7zip cpio nodejs
 
 .PHONY: all deps tool-deps configure tool build run test test-sanitize test-fleet fuzz bench package format clean \
 	build-arm64 test-arm64 macos test-macos mutation coverage
@@ -83,11 +83,11 @@ macos:
 	@./scripts/macos-release $(MACOS_BUILD_DIR) $(BUILD_TYPE) $(MACOS_ID) >&2
 
 # The release's files checked as a Mac would take them: slices, load commands, imports, signature,
-# sizes, the tarball's contents, the installer package, their reproducibility, and the Zig package's
-# checks.
-test-macos: macos
+# sizes, the tarball's contents, the installer package, their reproducibility, both slices run under
+# CPU emulation against the Linux build's documents (its tests/mac_peer), and the Zig package's checks.
+test-macos: macos build
 	@./scripts/install-deps $(MACOS_TEST_PACKAGES)
-	@./tests/macos/run $(MACOS_BUILD_DIR) $(MACOS_ID)
+	@./tests/macos/run $(MACOS_BUILD_DIR) $(MACOS_ID) $(CURDIR)/$(BUILD_DIR)/tests/mac_peer
 
 # The Ansible fleet playbook against local hosts of two Linux architectures, a Mac and one without an
 # executable (kept out of `make test`: it needs ansible-core).

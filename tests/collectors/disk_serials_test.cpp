@@ -197,6 +197,7 @@ TEST_F(DiskSerialsTest, MasterPortFailureEmptiesEveryRow) {
     EXPECT_EQ(gStore.diskSerialCount, -1);
     for (int row = 12; row <= 15; ++row) EXPECT_STREQ(SettingValue(row), "") << row;
     char slots[4][kTextSize] = {"old", "old", "old", "old"};
+    EXPECT_EQ(CaptureDiskSerials(slots, 0), 0) << "no slot asked for: no port needed";
     EXPECT_EQ(CaptureDiskSerials(slots, 4), -1);
     for (const auto &slot : slots) EXPECT_STREQ(slot, "");
 }

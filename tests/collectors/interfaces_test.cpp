@@ -13,6 +13,7 @@
 
 #include "collector_fixture.h"
 #include "platform/interface_list.h"
+#include "real_macs.h"
 #include "report/capture_pass.h"
 #include "report/settings.h"
 
@@ -134,9 +135,14 @@ TEST(WalkInterfaceRecords, Cases) {
          -1,
          {}},
         {"zero addresses do not qualify, byte 0 alone counts as zero",
-         Records().Link("en0", {0, 0, 0, 0, 0, 0}).Link("en1", macOnlyFirstByte).Link("en2", kMac2),
-         0,
-         {{"en2", "a483e70f12c7", "0.0.0.0"}}},
+         Records()
+             .Link("en0", {0, 0, 0, 0, 0, 0})
+             .Link("en1", macOnlyFirstByte)
+             .Link("en2", kMac2)
+             .Link("en3", {0, 5, 0, 0, 0, 0})
+             .Link("en4", {0, 0, 0, 0, 0, 9}),
+         2,
+         {{"en2", "a483e70f12c7", "0.0.0.0"}, {"en3", "000500000000", "0.0.0.0"}, {"en4", "000000000009", "0.0.0.0"}}},
         {"XML specials in names are escaped, cut on whole entities",
          Records().Link("a<b&c", kMac1).Link("&&&&&&&&&&&&&&&", kMac2),
          1,
@@ -268,38 +274,6 @@ standin::InterfaceInfo Iface(const std::string &name, unsigned index, std::vecto
     return info;
 }
 
-// A Mac's interface list as `ifconfig -a` prints it, a line an interface: its name, M (a 6-byte
-// link-level address), Z (six zero bytes), F (FireWire's 8 bytes) or - (none), then its addresses in
-// the order it holds them: 4:a.b.c.d, or 6 for an IPv6 one.
-std::vector<standin::InterfaceInfo> MacList(const std::string &text) {
-    std::vector<standin::InterfaceInfo> list;
-    std::istringstream lines(text);
-    std::string line;
-    while (std::getline(lines, line)) {
-        std::istringstream words(line);
-        standin::InterfaceInfo info;
-        std::string mark, address;
-        words >> info.name >> mark;
-        info.index = static_cast<unsigned>(list.size() + 1);
-        const unsigned char n = static_cast<unsigned char>(info.index);
-        if (mark == "M") info.linkAddress = {0x02, 0x11, 0x22, 0x33, 0x44, n};
-        if (mark == "Z") info.linkAddress.assign(6, 0);
-        if (mark == "F") info.linkAddress = {0x00, 0x0a, 0x95, 0xff, 0xfe, 0x12, 0x34, n};
-        if (mark == "-" && info.name.compare(0, 2, "lo") == 0) info.type = 24;
-        while (words >> address) {
-            info.order += address[0];
-            if (address[0] == '6') info.ipv6.push_back({{0xfe, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, n}});
-            unsigned a, b, c, d;
-            if (sscanf(address.c_str(), "4:%u.%u.%u.%u", &a, &b, &c, &d) == 4) {
-                info.ipv4.push_back({{static_cast<unsigned char>(a), static_cast<unsigned char>(b),
-                                      static_cast<unsigned char>(c), static_cast<unsigned char>(d)}});
-            }
-        }
-        list.push_back(info);
-    }
-    return list;
-}
-
 // The registry's network interface nodes: "name" (neither primary nor built in), "name=b" (built in),
 // "name=pb" (the primary port, built in), "name=-" (a node with neither boolean).
 std::vector<standin::Service> MacNodes(const std::string &text) {
@@ -324,70 +298,58 @@ std::vector<standin::Service> MacNodes(const std::string &text) {
 
 struct MacCase {
     const char *what;
-    const char *list;
+    const char *list;  // the key of its list in tests/data/macos-interfaces.txt
     const char *nodes;
     std::vector<std::string> rows;  // "name address" of rows 0 to 3
 };
 
-const char kAppleSiliconLaptop[] =
-    "lo0 - 4:127.0.0.1 6 6\ngif0 -\nstf0 -\nanpi1 M\nanpi0 M\nen3 M\nen4 M\nen1 M\nen2 M\nbridge0 M\nap1 M 6\n"
-    "en0 M 6 4:10.21.139.150\nawdl0 M 6\nllw0 M 6\nutun0 - 6\nutun1 - 6\nutun2 - 6\nutun3 - 6";
 const char kAppleSiliconNodes[] = "en0=pb en1=b en2=b en3 en4 anpi0 anpi1 ap1=- awdl0=- llw0=-";
 
-// Real Macs' interface lists, laid out as the kernel lays them, with their registry's nodes: row 0 is
-// the primary port with its own address, then the ports that hold an address, then the built-in ports.
+// Real Macs' interface lists (tests/data/macos-interfaces.txt), laid out as the kernel lays them, with their registry's
+// nodes: row 0 is the primary port with its own address, then the ports that hold an address, then the built-in ports.
 TEST_F(CaptureInterfacesTest, RealMacsPrimaryPortFirst) {
     const MacCase cases[] = {
         {"Apple silicon MacBook Pro, USB Ethernet in use (1,804 bytes)",
-         "lo0 - 4:127.0.0.1 6 6\ngif0 -\nstf0 -\nanpi2 M\nanpi1 M\nanpi0 M\nen4 M\nen6 M\nen7 M\nen1 M\nen2 M\nen3 M\n"
-         "bridge0 M\nutun0 - 6\nap1 M\nen0 M 6 4:10.0.0.46\nawdl0 M 6\nllw0 M 6\nutun1 - 6\nutun2 - 6\nutun3 - 6\n"
-         "utun4 - 6\nutun5 - 6\nen8 M 6 4:192.168.10.11",
+         "A",
          "en0=pb en1=b en2=b en3=b en4 en6 en7 en8 anpi0 anpi1 anpi2 ap1=- awdl0=- llw0=-",
          {"en0 10.0.0.46", "en8 192.168.10.11", "en1 0.0.0.0", "en2 0.0.0.0"}},
         {"Apple silicon laptop",
-         kAppleSiliconLaptop,
+         "C",
          kAppleSiliconNodes,
          {"en0 10.21.139.150", "en1 0.0.0.0", "en2 0.0.0.0", "anpi1 0.0.0.0"}},
         {"Apple silicon laptop, 11 tunnels",
-         "lo0 - 4:127.0.0.1 6 6\ngif0 -\nstf0 -\nanpi1 M 6\nanpi0 M 6\nen3 M\nen4 M\nen1 M\nen2 M\nbridge0 M\nap1 M 6\n"
-         "en0 M 6 4:192.168.0.42\nawdl0 M 6\nllw0 M 6\nutun0 - 6\nutun1 - 6\nutun2 - 6\nutun3 - 6\nutun4 - 6\n"
-         "utun5 - 6\nutun6 - 6\nutun7 - 6\nutun8 - 6\nutun9 - 6\nutun10 - 6",
+         "E",
          kAppleSiliconNodes,
          {"en0 192.168.0.42", "en1 0.0.0.0", "en2 0.0.0.0", "anpi1 0.0.0.0"}},
         {"Apple silicon laptop, anpi0 listed first",
-         "lo0 - 4:127.0.0.1 6 6\ngif0 -\nstf0 -\nanpi0 M\nanpi1 M\nen3 M\nen4 M\nen1 M\nen2 M\nbridge0 M\nap1 M 6\n"
-         "en0 M 6 4:192.168.45.4\nawdl0 M 6\nllw0 M 6\nutun0 - 6\nutun1 - 6\nutun2 - 6\nutun3 - 6\nutun4 - 6\n"
-         "utun5 - 6\nutun6 - 6",
+         "G",
          kAppleSiliconNodes,
          {"en0 192.168.45.4", "en1 0.0.0.0", "en2 0.0.0.0", "anpi0 0.0.0.0"}},
         {"Intel MacBook Pro with T2, a link-local adapter",
-         "lo0 - 4:127.0.0.1 6 6\ngif0 -\nstf0 -\nen5 M 6\nap1 M\nen1 M\nen2 M\nen4 M\nen0 M 6 4:192.168.10.193\n"
-         "en3 M\nawdl0 M 6\nbridge0 M\nllw0 M 6\nutun0 - 6\nutun1 - 6\nutun2 - 6\nutun3 - 6\nutun4 - 6\nutun5 - 6\n"
-         "utun6 - 6\nen7 M\nen6 M 6 4:169.254.29.245\nen8 M 6",
+         "I",
          "en0=pb en1=b en2=b en3=b en4=b en5 en6 en7 en8",
          {"en0 192.168.10.193", "en6 169.254.29.245", "en1 0.0.0.0", "en2 0.0.0.0"}},
         {"Intel MacBook Pro 2013-15, VMware's networks",
-         "lo0 - 6 4:127.0.0.1 6\ngif0 -\nstf0 -\nen0 M 4:172.20.144.41\nen1 M\nen2 M\np2p0 M\nawdl0 M 6\nbridge0 M\n"
-         "utun0 - 6\nvmnet1 M 4:192.168.214.1\nvmnet8 M 4:192.168.60.1",
+         "K",
          "en0=pb en1=b en2=b",
          {"en0 172.20.144.41", "en1 0.0.0.0", "en2 0.0.0.0", "vmnet1 192.168.214.1"}},
         {"Intel MacBook Pro 2016-17",
-         "lo0 - 4:127.0.0.1 6 6\ngif0 -\nstf0 -\nXHC20 -\nen0 M 6 4:172.30.16.62\np2p0 M\nawdl0 M 6\nen1 M\nen2 M\n"
-         "bridge0 M\nutun0 - 6\nutun1 - 6\nutun2 - 6\nen4 M",
+         "M",
          "en0=pb en1=b en2=b en4",
          {"en0 172.30.16.62", "en1 0.0.0.0", "en2 0.0.0.0", "p2p0 0.0.0.0"}},
         {"Intel iMac, wired en0 idle, Wi-Fi en1 in use, Internet Sharing",
-         "lo0 - 6 4:127.0.0.1 6\ngif0 -\nstf0 -\nen0 M\nen1 M 6 4:192.168.0.35\nen2 M\nfw0 F 4:192.168.2.1 6\n"
-         "p2p0 M\nbridge0 M 4:192.168.4.1 6\nbridge100 M 4:192.168.3.1 6",
+         "O",
          "en0=pb en1=b en2=b",
          {"en0 0.0.0.0", "en1 192.168.0.35", "en2 0.0.0.0", "bridge0 192.168.4.1"}},
         {"no registry nodes: by address, then in list order",
-         kAppleSiliconLaptop,
+         "C",
          "",
          {"en0 10.21.139.150", "anpi1 0.0.0.0", "anpi0 0.0.0.0", "en3 0.0.0.0"}},
     };
     for (const auto &c : cases) {
-        standin::InstallInterfaces(MacList(c.list));
+        const std::string list = testutil::MacInterfaceList(c.list);
+        ASSERT_FALSE(list.empty()) << c.what << ": no list " << c.list << " in tests/data/macos-interfaces.txt";
+        standin::InstallInterfaces(testutil::ReadInterfaceList(list));
         Install(MacNodes(c.nodes));
         InterfaceRecord table[kInterfaceRecords];
         memset(table, 0, sizeof table);
@@ -483,6 +445,8 @@ TEST_F(CaptureInterfacesTest, RegistryNodes) {
     InterfaceNode node;
     EXPECT_EQ(ReadInterfaceNodes(nullptr, 4), 0);
     EXPECT_EQ(ReadInterfaceNodes(&node, 0), 0);
+    EXPECT_EQ(ReadInterfaceNodes(&node, 1), 1);
+    EXPECT_STREQ(node.name, "en0");
     EXPECT_EQ(ReadInterfaceNodes(&node, -1), 0);
 }
 

@@ -9,7 +9,7 @@
 
 #include "collector_fixture.h"
 #include "inventory/store.h"
-#include "ioreg.h"
+#include "real_macs.h"
 #include "report/capture_pass.h"
 #include "report/settings.h"
 

@@ -1,5 +1,8 @@
-// Reads `ioreg -lw0` text (the IOService plane with properties) into the stand-in's services.
-#include "ioreg.h"
+// Reads real Macs' descriptions: `ioreg -lw0` text (the IOService plane with properties) into the
+// stand-in's services, and interface lists into its interfaces.
+#include "real_macs.h"
+
+#include <stdio.h>
 
 #include <cctype>
 #include <map>
@@ -175,6 +178,50 @@ std::vector<standin::Service> ReadIoregFile(const std::string &name, std::string
         return {};
     }
     return ReadIoreg(text, error);
+}
+
+std::vector<standin::InterfaceInfo> ReadInterfaceList(const std::string &text) {
+    std::vector<standin::InterfaceInfo> list;
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream words(line);
+        standin::InterfaceInfo info;
+        std::string mark, address;
+        if (!(words >> info.name >> mark)) continue;
+        info.index = static_cast<unsigned>(list.size() + 1);
+        const unsigned char n = static_cast<unsigned char>(info.index);
+        if (mark == "M") info.linkAddress = {0x02, 0x11, 0x22, 0x33, 0x44, n};
+        if (mark == "Z") info.linkAddress.assign(6, 0);
+        if (mark == "F") info.linkAddress = {0x00, 0x0a, 0x95, 0xff, 0xfe, 0x12, 0x34, n};
+        if (mark == "-" && info.name.compare(0, 2, "lo") == 0) info.type = 24;
+        while (words >> address) {
+            info.order += address[0];
+            if (address[0] == '6') info.ipv6.push_back({{0xfe, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, n}});
+            unsigned a, b, c, d;
+            if (sscanf(address.c_str(), "4:%u.%u.%u.%u", &a, &b, &c, &d) == 4) {
+                info.ipv4.push_back({{static_cast<unsigned char>(a), static_cast<unsigned char>(b),
+                                      static_cast<unsigned char>(c), static_cast<unsigned char>(d)}});
+            }
+        }
+        list.push_back(info);
+    }
+    return list;
+}
+
+std::string MacInterfaceList(const std::string &key) {
+    std::string text, list, line;
+    if (!ReadFile(std::string(MACHINEINFO_TEST_DATA) + "/macos-interfaces.txt", &text)) return "";
+    std::istringstream lines(text);
+    bool in = false;
+    while (std::getline(lines, line)) {
+        if (line.compare(0, 2, "@ ") == 0) {
+            in = line.compare(2, key.size() + 2, key + " |") == 0;
+        } else if (in && !line.empty() && line[0] != '#') {
+            list += line + "\n";
+        }
+    }
+    return list;
 }
 
 }  // namespace testutil
