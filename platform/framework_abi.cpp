@@ -79,4 +79,21 @@ static_assert(kIOReturnSuccess == 0 && static_cast<uint32_t>(kIOReturnError) == 
                   static_cast<uint32_t>(kIOReturnNotFound) == 0xE00002F0,
               "I/O Kit return codes");
 
+// A constant string as the compiler lays it out in __DATA,__cfstring for Core Foundation to read: the
+// class reference (bound to ___CFConstantStringClassReference), the flags (0x7C8: 8-bit bytes), the
+// NUL-terminated bytes and their length. tests/macos/check_release.py reads each of them in the
+// release, and the emulated runs read them as Core Foundation does.
+struct ConstantString {
+    const void *isa;
+    int32_t flags;
+    const char *bytes;
+    long length;
+};
+static_assert(sizeof(ConstantString) == 32 && offsetof(ConstantString, flags) == 8 &&
+                  offsetof(ConstantString, bytes) == 16 && offsetof(ConstantString, length) == 24,
+              "a constant string: four 8-byte fields, the flags an int");
+#if defined(__APPLE__) && defined(__CONSTANT_CFSTRINGS__)
+static_assert(std::is_same<decltype(CFSTR("")), CFStringRef>::value, "CFSTR gives a CFStringRef");
+#endif
+
 }  // namespace

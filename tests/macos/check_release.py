@@ -5,7 +5,7 @@ The universal executable: both slices PIE executables for macOS 11.0 with an ent
 libSystem, the three frameworks and at most libc++ loaded; every import bound to one of them by
 two-level namespace; the framework stubs listing exactly what the tool imports; a valid code
 signature on the arm64 slice (Apple silicon kills a process whose pages do not match their hashes);
-each slice under 1 MiB. The tarball: its files, modes and owners, the LaunchDaemon a valid property
+each slice under 1 MiB; CFSTR's constants made by the compiler, as Core Foundation reads them. The tarball: its files, modes and owners, the LaunchDaemon a valid property
 list, and the same bytes from a second build.
 
 Usage: check_release.py BUILD_DIR [SECOND_BUILD_DIR]
@@ -161,6 +161,39 @@ def check_executable(build):
               "not in the stub: %s; never imported: %s" % (sorted(used - stub), sorted(stub - used)))
 
 
+def check_constant_strings(build):
+    """Each slice's CFSTR constants as Apple's compiler makes them: 32-byte entries of __cfstring whose
+    class is bound to ___CFConstantStringClassReference, with the flags 0x7C8 and a length that is the
+    length of the NUL-terminated bytes they point at; and no call that makes constants at run time."""
+    sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+    import emulate
+    path = os.path.join(build, "machineinfo")
+    for arch in ("x86_64", "arm64"):
+        image = emulate.load_image(path, arch)
+        bound = {address: symbol for address, symbol, _ in image["binds"]}
+
+        def read(address, size):
+            for _, start, length, contents in image["segments"]:
+                if start <= address and address + size <= start + len(contents):
+                    return contents[address - start:address - start + size]
+            return None
+
+        wrong, count = [], 0
+        for start, end in image["cfstrings"]:
+            for entry in range(start, end, 32):
+                count += 1
+                fields = read(entry, 32)
+                flags, pointer, length = struct.unpack("<i4xQq", fields[8:32])
+                text = read(pointer, length + 1)
+                if bound.get(entry) != "___CFConstantStringClassReference" or flags != 0x7C8 or text is None \
+                        or text[-1:] != b"\0" or b"\0" in text[:-1]:
+                    wrong.append("0x%x: class %s, flags %#x, %r" % (entry, bound.get(entry), flags, text))
+        check("%s: %d CFSTR constants made at build time, as Core Foundation reads them" % (arch, count),
+              count > 0 and not wrong and (end - start) % 32 == 0, wrong[:3])
+        check("%s: no constant string made at run time" % arch,
+              "___CFStringMakeConstantString" not in bound.values(), "___CFStringMakeConstantString is imported")
+
+
 def check_tarball(build):
     names = [n for n in os.listdir(build) if re.fullmatch(r"machineinfo-[0-9.]+-macos\.tar\.gz", n)]
     check("one tarball named for the version", len(names) == 1, names)
@@ -213,6 +246,7 @@ def check_reproducible(build, second):
 def main():
     build = sys.argv[1]
     check_executable(build)
+    check_constant_strings(build)
     check_tarball(build)
     if len(sys.argv) > 2:
         check_reproducible(build, sys.argv[2])

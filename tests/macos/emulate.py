@@ -209,13 +209,15 @@ def load_image(path, arch):
     cpu = {"arm64": 0x0100000c, "x86_64": 0x01000007}[arch]
     header = next(h for h in macho.headers if h.header.cputype == cpu)
     base = header.offset
-    segments, entry, text, dyld_info = [], None, None, None
+    segments, entry, text, dyld_info, cfstrings = [], None, None, None, []
     for command, body, extra in header.commands:
         if command.cmd == mach_o.LC_SEGMENT_64:
             name = body.segname.rstrip(b"\0").decode()
             for section in extra:
                 if section.sectname.rstrip(b"\0") == b"__mod_init_func":
                     raise Stop(why="initialisers are not run here")
+                if section.sectname.rstrip(b"\0") == b"__cfstring":
+                    cfstrings.append((section.addr, section.addr + section.size))
             if name == "__PAGEZERO":
                 segments.append((name, 0, 0, b""))
                 continue
@@ -235,7 +237,7 @@ def load_image(path, arch):
         for segment, at, symbol, addend in Process._binds(data[base + offset:base + offset + size]):
             binds.append((segments[segment][1] + at, symbol, addend))
     image = {"segments": [s for s in segments if s[0] != "__PAGEZERO"], "binds": binds, "main": text + entry,
-             "text": text}
+             "text": text, "cfstrings": cfstrings}
     IMAGES[key] = image
     return image
 
@@ -250,7 +252,6 @@ class Process:
         self.own_instructions = 0
         self.cf = {}          # handle -> [kind, value, refcount, constant]
         self.next_cf = CF_HANDLES
-        self.constants = {}   # C string address -> constant CF string handle
         self.heap_next, self.heap_live = HEAP, {}
         self.io = {}          # I/O Kit objects: name -> ["service"|"iterator", value, refcount]
         self.next_io = 0x1003
@@ -299,6 +300,7 @@ class Process:
             self.uc.mem_write(address, contents)
             self.segments.append((name, address, size))
         self.text = image["text"]
+        self.cfstrings = image["cfstrings"]
         self.uc.mem_map(TRAPS, TRAP_SIZE, UC_PROT_ALL)
         self.uc.mem_map(CELLS, CELL_SIZE, UC_PROT_ALL)
         self.uc.mem_map(HEAP, HEAP_SIZE, UC_PROT_ALL)
@@ -411,6 +413,7 @@ class Process:
             "_kCFAllocatorDefault": lambda: self._cell(8),  # NULL: the default allocator
             "_mach_task_self_": lambda: self._cell(4, struct.pack("<I", 0x103)),
             "__DefaultRuneLocale": self._rune_locale,
+            "___CFConstantStringClassReference": lambda: self._cell(64),  # the class the constants name
         }
         if symbol in data:
             if symbol not in self.cells:
@@ -1090,6 +1093,8 @@ class Process:
 
     def cf_get(self, handle, kind=None):
         entry = self.cf.get(handle)
+        if entry is None and any(start <= handle < end for start, end in self.cfstrings):
+            entry = self._constant_string(handle)
         if entry is None:
             raise Stop(why="0x%x is no CF object" % handle)
         if kind is not None and entry[0] != kind:
@@ -1102,11 +1107,21 @@ class Process:
             return self.cf_new("dictionary", [(k, self.cf_from_property(x)) for k, x in v])
         return self.cf_new(kind, v)
 
-    def f___CFStringMakeConstantString(self, failure):
-        address = self.arg(0)
-        if address not in self.constants:
-            self.constants[address] = self.cf_new("string", self.cstring(address).decode("utf-8"), constant=True)
-        return self.constants[address]
+    def _constant_string(self, address):
+        """A constant string that the compiler made (__DATA,__cfstring), read as Core Foundation reads
+        it: its class must be ___CFConstantStringClassReference and its flags 0x7C8 (8-bit bytes)."""
+        if (address - next(s for s, e in self.cfstrings if s <= address < e)) % 32:
+            raise Stop(why="0x%x is inside a constant string, not at one" % address)
+        isa, flags = self.u64(address), struct.unpack("<i", self.read(address + 8, 4))[0]
+        data, length = self.u64(address + 16), struct.unpack("<q", self.read(address + 24, 8))[0]
+        if isa != self.cells.get("___CFConstantStringClassReference") or flags != 0x7c8:
+            raise Stop(why="a constant string at 0x%x with class 0x%x and flags 0x%x" % (address, isa, flags))
+        text = self.read(data, length)
+        if self.read(data + length, 1) != b"\0":
+            raise Stop(why="a constant string at 0x%x whose bytes do not end at its length" % address)
+        entry = ["string", text.decode("utf-8"), 1, True, None]
+        self.cf[address] = entry
+        return entry
 
     def f_CFRelease(self, failure):
         handle = self.arg(0)

@@ -23,7 +23,12 @@ typedef CF_ENUM(CFStringEncoding, CFStringBuiltInEncodings) {
 
 /* Returns a constant string that lives as long as the process; never released. */
 CF_EXPORT CFStringRef __CFStringMakeConstantString(const char *cStr);
-#ifdef __cplusplus
+#if defined(__APPLE__) && defined(__CONSTANT_CFSTRINGS__)
+/* As Apple's header has it where the compiler makes constant strings (clang does for Darwin targets):
+ * a constant in __DATA,__cfstring (the class ___CFConstantStringClassReference, flags, the bytes and
+ * their length), made at build time; no call at all. */
+#define CFSTR(cStr) ((CFStringRef)__builtin___CFStringMakeConstantString("" cStr ""))
+#elif defined(__cplusplus)
 /* Each use site looks its constant up once, as a compiled-in constant would cost nothing. */
 #define CFSTR(cStr)                                                                   \
     ([]() -> CFStringRef {                                                            \
