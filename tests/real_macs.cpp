@@ -209,6 +209,35 @@ std::vector<standin::InterfaceInfo> ReadInterfaceList(const std::string &text) {
     return list;
 }
 
+std::vector<standin::Service> MacNetworkNodes(const std::string &text) {
+    std::vector<standin::Service> nodes;
+    std::istringstream words(text);
+    std::string word;
+    while (words >> word) {
+        const std::string name = word.substr(0, word.find('=')), flags = word.substr(name.size());
+        std::vector<std::pair<std::string, Property>> properties = {{"BSD Name", Property::String(name)}};
+        if (flags != "=-") {
+            properties.push_back({"IOPrimaryInterface", Property::Boolean(flags.find('p') != std::string::npos)});
+            properties.push_back({"IOBuiltin", Property::Boolean(flags.find('b') != std::string::npos)});
+        }
+        const bool wifi = name == "en0";
+        nodes.push_back({wifi ? "IO80211Interface" : "IOEthernetInterface", properties,
+                         wifi ? std::vector<std::string>{"IOEthernetInterface", "IONetworkInterface"}
+                              : std::vector<std::string>{"IONetworkInterface"}});
+    }
+    return nodes;
+}
+
+std::string MacNodeList(const std::string &key) {
+    std::string text, line;
+    if (key.empty() || !ReadFile(std::string(MACHINEINFO_TEST_DATA) + "/macos-interface-nodes.txt", &text)) return "";
+    std::istringstream lines(text);
+    while (std::getline(lines, line)) {
+        if (line.compare(0, key.size() + 2, key + ": ") == 0) return line.substr(key.size() + 2);
+    }
+    return "";
+}
+
 std::string MacInterfaceList(const std::string &key) {
     std::string text, list, line;
     if (!ReadFile(std::string(MACHINEINFO_TEST_DATA) + "/macos-interfaces.txt", &text)) return "";

@@ -28,4 +28,11 @@ std::vector<standin::InterfaceInfo> ReadInterfaceList(const std::string &text);
 // The text of the list under "@ key | ..." in tests/data/macos-interfaces.txt; empty when there is none.
 std::string MacInterfaceList(const std::string &key);
 
+// A Mac's network interface nodes as tests/data/macos-interface-nodes.txt writes them ("name",
+// "name=b", "name=pb", "name=-", separated by blanks), as registry services.
+std::vector<standin::Service> MacNetworkNodes(const std::string &text);
+
+// The nodes of the Mac under key in tests/data/macos-interface-nodes.txt; empty for none.
+std::string MacNodeList(const std::string &key);
+
 }  // namespace testutil

@@ -274,36 +274,12 @@ standin::InterfaceInfo Iface(const std::string &name, unsigned index, std::vecto
     return info;
 }
 
-// The registry's network interface nodes: "name" (neither primary nor built in), "name=b" (built in),
-// "name=pb" (the primary port, built in), "name=-" (a node with neither boolean).
-std::vector<standin::Service> MacNodes(const std::string &text) {
-    using standin::Property;
-    std::vector<standin::Service> nodes;
-    std::istringstream words(text);
-    std::string word;
-    while (words >> word) {
-        const std::string name = word.substr(0, word.find('=')), flags = word.substr(name.size());
-        std::vector<std::pair<std::string, Property>> properties = {{"BSD Name", Property::String(name)}};
-        if (flags != "=-") {
-            properties.push_back({"IOPrimaryInterface", Property::Boolean(flags.find('p') != std::string::npos)});
-            properties.push_back({"IOBuiltin", Property::Boolean(flags.find('b') != std::string::npos)});
-        }
-        const bool wifi = name == "en0";
-        nodes.push_back({wifi ? "IO80211Interface" : "IOEthernetInterface", properties,
-                         wifi ? std::vector<std::string>{"IOEthernetInterface", "IONetworkInterface"}
-                              : std::vector<std::string>{"IONetworkInterface"}});
-    }
-    return nodes;
-}
-
 struct MacCase {
     const char *what;
-    const char *list;  // the key of its list in tests/data/macos-interfaces.txt
-    const char *nodes;
+    const char *list;               // the key of its list in tests/data/macos-interfaces.txt
+    const char *nodes;              // and of its nodes in tests/data/macos-interface-nodes.txt ("": none)
     std::vector<std::string> rows;  // "name address" of rows 0 to 3
 };
-
-const char kAppleSiliconNodes[] = "en0=pb en1=b en2=b en3 en4 anpi0 anpi1 ap1=- awdl0=- llw0=-";
 
 // Real Macs' interface lists (tests/data/macos-interfaces.txt), laid out as the kernel lays them, with their registry's
 // nodes: row 0 is the primary port with its own address, then the ports that hold an address, then the built-in ports.
@@ -311,35 +287,32 @@ TEST_F(CaptureInterfacesTest, RealMacsPrimaryPortFirst) {
     const MacCase cases[] = {
         {"Apple silicon MacBook Pro, USB Ethernet in use (1,804 bytes)",
          "A",
-         "en0=pb en1=b en2=b en3=b en4 en6 en7 en8 anpi0 anpi1 anpi2 ap1=- awdl0=- llw0=-",
+         "A",
          {"en0 10.0.0.46", "en8 192.168.10.11", "en1 0.0.0.0", "en2 0.0.0.0"}},
-        {"Apple silicon laptop",
-         "C",
-         kAppleSiliconNodes,
-         {"en0 10.21.139.150", "en1 0.0.0.0", "en2 0.0.0.0", "anpi1 0.0.0.0"}},
+        {"Apple silicon laptop", "C", "C", {"en0 10.21.139.150", "en1 0.0.0.0", "en2 0.0.0.0", "anpi1 0.0.0.0"}},
         {"Apple silicon laptop, 11 tunnels",
          "E",
-         kAppleSiliconNodes,
+         "E",
          {"en0 192.168.0.42", "en1 0.0.0.0", "en2 0.0.0.0", "anpi1 0.0.0.0"}},
         {"Apple silicon laptop, anpi0 listed first",
          "G",
-         kAppleSiliconNodes,
+         "G",
          {"en0 192.168.45.4", "en1 0.0.0.0", "en2 0.0.0.0", "anpi0 0.0.0.0"}},
         {"Intel MacBook Pro with T2, a link-local adapter",
          "I",
-         "en0=pb en1=b en2=b en3=b en4=b en5 en6 en7 en8",
+         "I",
          {"en0 192.168.10.193", "en6 169.254.29.245", "en1 0.0.0.0", "en2 0.0.0.0"}},
         {"Intel MacBook Pro 2013-15, VMware's networks",
          "K",
-         "en0=pb en1=b en2=b",
+         "K",
          {"en0 172.20.144.41", "en1 0.0.0.0", "en2 0.0.0.0", "vmnet1 192.168.214.1"}},
         {"Intel MacBook Pro 2016-17",
          "M",
-         "en0=pb en1=b en2=b en4",
+         "M",
          {"en0 172.30.16.62", "en1 0.0.0.0", "en2 0.0.0.0", "p2p0 0.0.0.0"}},
         {"Intel iMac, wired en0 idle, Wi-Fi en1 in use, Internet Sharing",
          "O",
-         "en0=pb en1=b en2=b",
+         "O",
          {"en0 0.0.0.0", "en1 192.168.0.35", "en2 0.0.0.0", "bridge0 192.168.4.1"}},
         {"no registry nodes: by address, then in list order",
          "C",
@@ -350,7 +323,7 @@ TEST_F(CaptureInterfacesTest, RealMacsPrimaryPortFirst) {
         const std::string list = testutil::MacInterfaceList(c.list);
         ASSERT_FALSE(list.empty()) << c.what << ": no list " << c.list << " in tests/data/macos-interfaces.txt";
         standin::InstallInterfaces(testutil::ReadInterfaceList(list));
-        Install(MacNodes(c.nodes));
+        Install(testutil::MacNetworkNodes(testutil::MacNodeList(c.nodes)));
         InterfaceRecord table[kInterfaceRecords];
         memset(table, 0, sizeof table);
         CaptureInterfaces(table, kInterfaceRecords);

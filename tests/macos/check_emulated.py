@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """The Mac executable's own machine code, run: both slices of the universal file under CPU emulation
-(emulate.py), on the real Macs of tests/data (four registries, eight interface lists), to each kind of
+(emulate.py), on the real Macs of tests/data (four registries, eight interface lists with their
+registry nodes), to each kind of
 destination on Darwin's terms, and with every call of every import that can fail made to fail, once
 and for good. Each document must equal, byte for byte, the one the Linux build writes from the same
 data (PEER, tests/macos/peer.cpp); each run must leave no CF object, registry object, heap block or
@@ -60,6 +61,15 @@ def interface_lists(data):
     return blocks
 
 
+def node_lists(data):
+    nodes = {}
+    for line in open(os.path.join(data, "macos-interface-nodes.txt")):
+        if line[:1].isalpha() and ": " in line:
+            key, text = line.rstrip("\n").split(": ", 1)
+            nodes[key] = text
+    return nodes
+
+
 def leaks(process):
     objects, blocks, services, descriptors = process.leaks()
     parts = []
@@ -85,7 +95,7 @@ def main():
     executable, peer, data = sys.argv[1:4]
     work = tempfile.mkdtemp()
     try:
-        lists = interface_lists(data)
+        lists, nodes = interface_lists(data), node_lists(data)
         machines = {}
         for registry in REGISTRIES:
             ioreg = os.path.join(data, "macos-registries", registry + ".ioreg")
@@ -94,8 +104,10 @@ def main():
                 list_file = os.path.join(work, key + ".txt")
                 with open(list_file, "w") as f:
                     f.write(lists[key])
-                expected = subprocess.run([peer, ioreg, list_file, NAME], stdout=subprocess.PIPE).stdout
-                machines[registry, key] = (services, emulate.interface_list(lists[key]), expected)
+                # The registry's services, then the Mac's network interface nodes, on both sides.
+                expected = subprocess.run([peer, ioreg, list_file, NAME, nodes[key]], stdout=subprocess.PIPE).stdout
+                machines[registry, key] = (services + emulate.network_nodes(nodes[key]),
+                                           emulate.interface_list(lists[key]), expected)
 
         # Every real Mac's registry with every real Mac's interface list, both slices.
         for arch in ARCHES:

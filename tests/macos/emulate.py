@@ -143,6 +143,20 @@ def parse_value(s):
     raise ValueError("unreadable value: " + s[:40])
 
 
+def network_nodes(text):
+    """The registry's network interface nodes as tests/data/macos-interface-nodes.txt writes them ("name",
+    "name=b", "name=pb", "name=-"), as tests/real_macs.cpp builds them: en0 an IO80211Interface."""
+    services = []
+    for word in text.split():
+        name, _, flags = word.partition("=")
+        properties = [("BSD Name", ("string", name))]
+        if flags != "-":
+            properties += [("IOPrimaryInterface", ("boolean", "p" in flags)), ("IOBuiltin", ("boolean", "b" in flags))]
+        klass = "IO80211Interface" if name == "en0" else "IOEthernetInterface"
+        services.append((klass, SUPERCLASSES[klass], properties))
+    return services
+
+
 def interface_list(text):
     """Interfaces as the tests describe them ("name M|Z|F|- 4:a.b.c.d 6 ..."), as MacList in
     tests/collectors/interfaces_test.cpp builds them: index from 1, made-up addresses."""

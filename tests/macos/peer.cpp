@@ -1,7 +1,9 @@
 // The Linux build's document for a machine described as the emulated Mac runs describe it: the peer
-// whose bytes the Mac executable's must equal. Usage: mac_peer IOREG INTERFACES NAME
-// (an `ioreg -lw0` file, an interface list file as tests/data/macos-interfaces.txt writes one, and
-// the computer name); writes the document to standard output, and exits with the report's status.
+// whose bytes the Mac executable's must equal. Usage: mac_peer IOREG INTERFACES NAME [NODES]
+// (an `ioreg -lw0` file, an interface list file as tests/data/macos-interfaces.txt writes one, the
+// computer name, and the network interface nodes as tests/data/macos-interface-nodes.txt writes them,
+// added to the registry after its services); writes the document to standard output, and exits with
+// the report's status.
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -13,8 +15,8 @@
 #include "test_util.h"
 
 int main(int argc, char **argv) {
-    if (argc != 4) {
-        fprintf(stderr, "usage: mac_peer IOREG INTERFACES NAME\n");
+    if (argc != 4 && argc != 5) {
+        fprintf(stderr, "usage: mac_peer IOREG INTERFACES NAME [NODES]\n");
         return 64;
     }
     std::string registry, interfaces, error;
@@ -22,7 +24,7 @@ int main(int argc, char **argv) {
         fprintf(stderr, "mac_peer: cannot read %s or %s\n", argv[1], argv[2]);
         return 66;
     }
-    const auto services = testutil::ReadIoreg(registry, &error);
+    auto services = testutil::ReadIoreg(registry, &error);
     if (services.empty()) {
         fprintf(stderr, "mac_peer: %s: %s\n", argv[1], error.c_str());
         return 65;
@@ -34,6 +36,9 @@ int main(int argc, char **argv) {
         !testutil::WriteFile(root / "sys/class/dmi/id/sys_vendor", "Apple\n")) {
         fprintf(stderr, "mac_peer: no DMI tree of its own\n");
         return 73;
+    }
+    if (argc == 5) {
+        for (const auto &node : testutil::MacNetworkNodes(argv[4])) services.push_back(node);
     }
     standin::UseLiveRegistry(root.path());
     standin::InstallRegistry(services);
