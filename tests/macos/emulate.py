@@ -343,7 +343,7 @@ class Process:
         """(segment index, offset, symbol, addend) for each bind the opcodes make."""
         i, segment, offset, symbol, addend, out = 0, 0, 0, None, 0, []
 
-        def uleb():
+        def leb(signed=False):
             nonlocal i
             value, shift = 0, 0
             while True:
@@ -352,20 +352,13 @@ class Process:
                 value |= (b & 0x7f) << shift
                 shift += 7
                 if b < 0x80:
-                    return value
+                    return value - (1 << shift) if signed and b & 0x40 else value
+
+        def uleb():
+            return leb()
 
         def sleb():
-            nonlocal i
-            value, shift = 0, 0
-            while True:
-                b = ops[i]
-                i += 1
-                value |= (b & 0x7f) << shift
-                shift += 7
-                if b < 0x80:
-                    if b & 0x40:
-                        value -= 1 << shift
-                    return value
+            return leb(signed=True)
 
         while i < len(ops):
             byte = ops[i]
@@ -1139,15 +1132,8 @@ class Process:
 
     def f_CFRelease(self, failure):
         handle = self.arg(0)
-        entry = self.cf_get(handle)
-        if entry[3]:
-            return None
-        entry[2] -= 1
-        if entry[2] == 0:
-            if entry[0] == "dictionary":
-                for _, child in entry[1]:
-                    self._release(child)
-            del self.cf[handle]
+        if not self.cf_get(handle)[3]:  # constants are never released
+            self._release(handle)
         return None
 
     def _release(self, handle):
