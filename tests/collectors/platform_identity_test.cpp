@@ -128,6 +128,10 @@ TEST_F(PlatformIdentityTest, ResultTellsWhereTheSerialCameFrom) {
     EXPECT_EQ(CapturePlatformIdentity(serial, nullptr, model), 0);
     EXPECT_STREQ(serial, "");
     EXPECT_EQ(ReadPlatformModel(0, model), 0);
+    Install({});
+    strcpy(model, "old");
+    EXPECT_EQ(CapturePlatformIdentity(serial, asset, model), 0) << "no platform expert";
+    EXPECT_STREQ(model, "") << "emptied first";
     Install({{"IOPlatformExpertDevice", {{"model", Property::Data(Bytes("iMac20,1\0", 9))}}}});
     // Owned: released below.
     const io_service_t expert =

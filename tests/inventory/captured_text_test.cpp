@@ -85,6 +85,7 @@ TEST(EscapeCopy, EntitiesControlsAndUtf8) {
         {"toohigh\xF4\x90\x80\x80", "toohigh????"},
         {"nonchar\xEF\xBF\xBE|\xEF\xBF\xBF", "nonchar?|?"},
         {"lone\x80", "lone?"},
+        {"x\x80\x90\x80\x80", "x????"},  // continuation bytes are no lead, whatever follows
         // The smallest code point of each length passes; the largest overlong form of each length
         // does not. Either side of the surrogates and the top of the range pass.
         {"\xC2\x80|\xE0\xA0\x80|\xF0\x90\x80\x80", "\xC2\x80|\xE0\xA0\x80|\xF0\x90\x80\x80"},
@@ -218,6 +219,7 @@ TEST(CutEscaped, BacksUpToWholeUnits) {
         {"abc", 0, ""},
         {"ABCD&EFGHI;", 9, "ABCD&EFGH"},  // no entity is longer than six bytes: a bare ampersand is one
         {"ABCDEFG&", 9, "ABCDEFG&"},      // and at the very end
+        {"ABCDEFG&;", 8, "ABCDEFG"},      // the shortest entity-like unit is two bytes
     };
     for (const auto &c : cases) {
         char buf[32];

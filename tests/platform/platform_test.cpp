@@ -29,6 +29,7 @@ TEST(CopyCFStringBytes, BoundsAndWholeCharacters) {
         {"", 8, ""},
         {"a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", 1, ""},  // no room: the platform may only measure
         {"\xC3\xA9", 2, ""},
+        {"ab\xF0\x9F\x98\x80", 5, "ab"},  // a surrogate pair that does not fit is no unconvertible unit
     };
     for (const auto &c : cases) {
         CFStringRef s = Make(c.in);
