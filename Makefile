@@ -24,6 +24,10 @@ ARM64_PACKAGES = g++-aarch64-linux-gnu qemu-user-static libstdc++6:arm64 libgtes
 # with the organisation's reverse domain (make macos MACOS_ID=org.example.machineinfo).
 MACOS_BUILD_DIR ?= build-macos
 MACOS_ID ?= com.example.machineinfo
+# Where the MDM fetches the installer package from: the URL that its manifest
+# (build-macos/machineinfo-VERSION.pkg.plist, for InstallEnterpriseApplication) names; https.
+MACOS_PKG_URL ?=
+export MACOS_PKG_URL
 MACOS_PACKAGES = llvm tar gzip python3
 # The package's cross-readers: 7-Zip, GNU cpio and npm's lsbom (fetched pinned, run by Node.js).
 MACOS_TEST_PACKAGES = python3 python3-macholib python3-unicorn 7zip cpio nodejs

@@ -88,6 +88,10 @@ void ReportUnlinkedNth(long nth, long times, unsigned links) {
 
 bool ReportedUnlinked() { return gReportedUnlinked; }
 
+char gFolderOpened[4096];  // no heap: it outlives the tests
+void NoteFolderOpened(const char *path) { snprintf(gFolderOpened, sizeof gFolderOpened, "%s", path ? path : ""); }
+const char *LastFolderOpened() { return gFolderOpened; }
+
 // For the stat hooks: a successful look at a file shows no link left when this is the chosen one.
 int Looked(int result, struct stat *info) {
     if (gUnlinkedCountdown > 1) {
@@ -152,6 +156,7 @@ int FaultRename(const char *from, const char *to) { return Hit("rename") ? -1 : 
 int FaultMkstemp(char *path) { return Hit("mkstemp") ? -1 : mkstemp(path); }
 int FaultFchmod(int fd, mode_t mode) { return Hit("fchmod") ? -1 : fchmod(fd, mode); }
 int FaultOpen(const char *path, int flags, ...) {
+    if (flags & O_DIRECTORY) fault::NoteFolderOpened(path);
     mode_t mode = 0;
     if (flags & O_CREAT) {
         va_list arguments;

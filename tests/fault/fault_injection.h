@@ -28,6 +28,10 @@ void ReportUnlinkedNth(long nth, long times = 1, unsigned links = 0);
 // Whether that happened (and so whether the nth such call was made).
 bool ReportedUnlinked();
 
+// The last folder opened (O_DIRECTORY) through the open hook, as the run named it.
+const char *LastFolderOpened();
+void NoteFolderOpened(const char *path);
+
 // Called by each hook: true when this call is to fail (errno is set then).
 bool Hit(const char *call);
 

@@ -448,6 +448,26 @@ TEST(FaultLoop, TheDefaultDestinationFoundChangedIsLookedAtAgain) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status << ": cases went otherwise";
 }
 
+// After the rename, the folder that holds the destination is flushed, as its path names it: the
+// folder part of the name, or the working folder for a name without one.
+TEST(FaultLoop, TheDestinationsFolderIsFlushedAfterTheRename) {
+    InstallMachine();
+    TempDir dir;
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    char program[] = "machineinfo";
+    for (const std::string &name : {dir / "out.xml", std::string("here.xml")}) {
+        std::string argument = name;
+        char *argv[] = {program, &argument[0], nullptr};
+        ASSERT_EQ(chdir(dir.path().c_str()), 0);
+        fault::NoteFolderOpened("");
+        EXPECT_EQ(WriteReport(2, argv), kStatusWritten) << name;
+        ASSERT_EQ(chdir(cwd), 0);
+        EXPECT_EQ(std::string(fault::LastFolderOpened()), name[0] == '/' ? dir.path() : ".") << name;
+    }
+    standin::UseLiveInterfaces();
+}
+
 // A link that cannot be read (it changed, or the system refused) is no destination.
 TEST(FaultLoop, AnUnreadableLinkRefusesTheDestination) {
     TempDir dir;

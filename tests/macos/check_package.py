@@ -155,6 +155,27 @@ def run_script(script, args, stub, mount_usr_local):
     return done.returncode, done.stdout, calls
 
 
+def check_manifest(package, blob, identifier):
+    """The MDM manifest beside the package: one item whose asset is the package (its kind, an https URL,
+    the SHA-256 of each chunk recomputed here) and whose metadata names it."""
+    try:
+        with open(package + ".plist", "rb") as f:
+            manifest = plistlib.load(f)
+        item, = manifest["items"]
+        asset, = item["assets"]
+        size = asset["sha256-size"]
+        chunks = [hashlib.sha256(blob[at:at + size]).hexdigest() for at in range(0, len(blob), size)]
+        metadata = item["metadata"]
+        ok = (asset["kind"] == "software-package" and asset["url"].startswith("https://")
+              and asset["url"].endswith("/" + os.path.basename(package)) and asset["sha256s"] == chunks
+              and metadata == {"bundle-identifier": identifier, "bundle-version": re.search(r"-([0-9.]+)\.pkg$",
+                               package).group(1), "kind": "software", "title": "machineinfo"})
+        detail = (asset, metadata)
+    except (OSError, KeyError, ValueError, TypeError, plistlib.InvalidFileException) as e:
+        ok, detail = False, e
+    check("the MDM manifest beside the package: its asset's chunk hashes and its metadata", ok, detail)
+
+
 def main():
     build, identifier, lsbom = sys.argv[1:4]
     names = [n for n in os.listdir(build) if re.fullmatch(r"machineinfo-[0-9.]+\.pkg", n)]
@@ -163,6 +184,7 @@ def main():
         return 1
     package = os.path.join(build, names[0])
     blob = open(package, "rb").read()
+    check_manifest(package, blob, identifier)
     members, problems = read_xar(blob)
     check("the xar's header, its TOC's SHA-1 and every member's checksums verify", not problems, problems)
     tampered = bytearray(blob)

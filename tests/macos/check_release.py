@@ -236,7 +236,7 @@ def check_tarball(build):
 
 
 def check_reproducible(build, second):
-    for name in sorted(n for n in os.listdir(build) if n == "machineinfo" or n.endswith((".tar.gz", ".pkg"))):
+    for name in sorted(n for n in os.listdir(build) if n == "machineinfo" or n.endswith((".tar.gz", ".pkg", ".pkg.plist"))):
         first = open(os.path.join(build, name), "rb").read()
         other = os.path.join(second, name)
         check("a second build gives the same %s" % name,
