@@ -143,17 +143,23 @@ TEST(ReportRun, AnyDashArgumentMeansStandardOutput) {
 }
 
 TEST(ReportRun, NamedFileAndExtraArgumentsIgnored) {
-    // Also with standard input closed, as some schedulers start a job: the temporary file then takes
-    // descriptor 0, which is a descriptor like any other.
+    // Also with standard input closed, as some schedulers start a job: the temporary file, or a file
+    // with a second link that is written in place, then takes descriptor 0, a descriptor like any other.
     for (const char *script : {"exec \"$0\" \"$1\" \"$2\"", "exec \"$0\" \"$1\" \"$2\" <&-"}) {
-        TempDir dir;
-        RunResult r = RunTool({"/bin/sh", "-c", script, MACHINEINFO_BINARY, dir / "out.xml", dir / "second.xml"});
-        EXPECT_EQ(r.status, 0) << script;
-        EXPECT_EQ(r.stdOut, "");
-        std::string doc;
-        ASSERT_TRUE(ReadFile(dir / "out.xml", &doc)) << script;
-        ExpectCompleteDocument(doc);
-        EXPECT_EQ(testutil::ListFolder(dir.path()).size(), 1u) << script;
+        for (const bool linked : {false, true}) {
+            TempDir dir;
+            if (linked) {
+                ASSERT_TRUE(WriteFile(dir / "out.xml", "earlier"));
+                ASSERT_EQ(link((dir / "out.xml").c_str(), (dir / "link.xml").c_str()), 0);
+            }
+            RunResult r = RunTool({"/bin/sh", "-c", script, MACHINEINFO_BINARY, dir / "out.xml", dir / "second.xml"});
+            EXPECT_EQ(r.status, 0) << script << (linked ? ", a second link" : "");
+            EXPECT_EQ(r.stdOut, "");
+            std::string doc;
+            ASSERT_TRUE(ReadFile(dir / (linked ? "link.xml" : "out.xml"), &doc)) << script;
+            ExpectCompleteDocument(doc);
+            EXPECT_EQ(testutil::ListFolder(dir.path()).size(), linked ? 2u : 1u) << script;
+        }
     }
 }
 

@@ -537,6 +537,11 @@ TEST(FaultLoop, AFailedLookAtTheDefaultDestinationRefusesIt) {
     EXPECT_STREQ(fault::FiredAt(), "lstat");
     fault::FailNth(0, 0);
     EXPECT_FALSE(FinishDestination(&d, true)) << "a destination that did not open has no stream to finish";
+    TempDir dir;
+    memset(&d, 1, sizeof d);  // each flag set (a bool of 1 is true; 0xAB would be no bool at all)
+    ASSERT_TRUE(OpenDestination(&d, (dir / "out.xml").c_str()));
+    EXPECT_FALSE(d.toStandardOutput) << "a file is no standard output, whatever the record held";
+    EXPECT_TRUE(FinishDestination(&d, true));
     EXPECT_FALSE(FinishDestination(nullptr, true));
 }
 

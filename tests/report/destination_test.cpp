@@ -112,6 +112,8 @@ TEST(Destination, UnopenableNames) {
     EXPECT_FALSE(OpenDestination(&d, (dir / "file/out.xml").c_str()));                          // through a file
     EXPECT_FALSE(OpenDestination(&d, (dir / std::string(NAME_MAX + 1, 'n')).c_str()));          // too long a name
     EXPECT_FALSE(OpenDestination(&d, ("/" + std::string(kDestinationPathSize, 'p')).c_str()));  // too long a path
+    EXPECT_LT(strnlen(d.finalPath, sizeof d.finalPath), sizeof d.finalPath) << "the path was not copied past its room";
+    EXPECT_STREQ(d.tempPath, "");
     EXPECT_FALSE(OpenDestination(&d, ""));
     EXPECT_FALSE(OpenDestination(nullptr, "x"));
     EXPECT_EQ(ListFolder(dir.path()), std::vector<std::string>{"file"});
