@@ -1017,13 +1017,13 @@ class Process:
     def format(self, fmt, args):
         """printf's conversions that the tool uses, from the argument source given."""
         out, i = bytearray(), 0
-        spec = re.compile(rb"%([-+ #0]*)(\d*|\*)(?:\.(\d+|\*))?(hh|h|ll|l|z|j|t|q)?([diouxXcsp%])")
+        pattern = re.compile(rb"%([-+ #0]*)(\d*|\*)(?:\.(\d+|\*))?(hh|h|ll|l|z|j|t|q)?([diouxXcsp%])")
         while i < len(fmt):
             if fmt[i:i + 1] != b"%":
                 out.append(fmt[i])
                 i += 1
                 continue
-            m = spec.match(fmt, i)
+            m = pattern.match(fmt, i)
             if not m:
                 raise Stop(why="a format this harness does not read: %r" % fmt[i:i + 8])
             i = m.end()
