@@ -97,17 +97,25 @@ def main():
     try:
         lists, nodes = interface_lists(data), node_lists(data)
         machines = {}
+        for key in LISTS:
+            with open(os.path.join(work, key + ".txt"), "w") as f:
+                f.write(lists[key])
         for registry in REGISTRIES:
             ioreg = os.path.join(data, "macos-registries", registry + ".ioreg")
-            services = emulate.read_ioreg(open(ioreg).read())
-            for key in LISTS:
-                list_file = os.path.join(work, key + ".txt")
-                with open(list_file, "w") as f:
-                    f.write(lists[key])
-                # The registry's services, then the Mac's network interface nodes, on both sides.
-                expected = subprocess.run([peer, ioreg, list_file, NAME, nodes[key]], stdout=subprocess.PIPE).stdout
-                machines[registry, key] = (services + emulate.network_nodes(nodes[key]),
-                                           emulate.interface_list(lists[key]), expected)
+            text = open(ioreg).read()
+            # As the Linux tests have them: the registry with each Mac's list and nodes; then with one
+            # list and no nodes, and with the serial number left to the serial-number data.
+            without_serial = os.path.join(work, registry + "-data.ioreg")
+            with open(without_serial, "w") as f:
+                f.write("".join(line for line in text.splitlines(True) if '"IOPlatformSerialNumber"' not in line))
+            cases = [(key, ioreg, nodes[key]) for key in LISTS] + [("C, no nodes", ioreg, None),
+                                                                  ("C, serial from the data", without_serial, None)]
+            for key, registry_file, node_text in cases:
+                list_file = os.path.join(work, key[0] + ".txt")
+                command = [peer, registry_file, list_file, NAME] + ([node_text] if node_text else [])
+                expected = subprocess.run(command, stdout=subprocess.PIPE).stdout
+                services = emulate.read_ioreg(open(registry_file).read()) + emulate.network_nodes(node_text or "")
+                machines[registry, key] = (services, emulate.interface_list(lists[key[0]]), expected)
 
         # Every real Mac's registry with every real Mac's interface list, both slices.
         for arch in ARCHES:
@@ -122,7 +130,8 @@ def main():
                     wrong.append("%s with list %s: %s %s%s" % (registry, key, stop.why or "status %s" % stop.status,
                                                                "document differs" if bytes(process.stdout) != expected
                                                                else "", left))
-            check(not wrong, "%s: %d real-Mac machines write the Linux build's documents byte for byte, leaving "
+            check(not wrong and len(machines) == len(REGISTRIES) * (len(LISTS) + 2),
+                  "%s: %d real-Mac machines write the Linux build's documents byte for byte, leaving "
                   "nothing behind%s" % (arch, len(machines), "".join("\n  " + w for w in wrong)))
 
         # A list longer than the first request holds (1,804 bytes), so that the regrown request is made.
