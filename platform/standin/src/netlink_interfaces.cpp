@@ -224,6 +224,7 @@ std::vector<InterfaceInfo> NetlinkInterfaces::Interfaces() const {
         info.linkAddress.assign(link.address, link.address + link.addressLength);
         for (int k = link.firstAddress; k >= 0; k = addresses_[static_cast<size_t>(k)].next) {
             const Address &address = addresses_[static_cast<size_t>(k)];
+            info.order += address.size == 4 ? '4' : '6';  // the order they came in, as LayOut writes them
             if (address.size == 4) {
                 info.ipv4.push_back({{address.bytes[0], address.bytes[1], address.bytes[2], address.bytes[3]}});
             } else {
@@ -237,7 +238,8 @@ std::vector<InterfaceInfo> NetlinkInterfaces::Interfaces() const {
 }
 
 size_t NetlinkInterfaces::LayOut(unsigned char *buffer, size_t capacity) const {
-    // IPv4 addresses first, then IPv6, as Interfaces() gives them: the dumps come in that order.
+    // Each interface's addresses in the order they came (the live dumps give IPv4, then IPv6), as
+    // Interfaces() gives them.
     RecordWriter writer(buffer, capacity);
     for (const Link &link : links_) {
         if (writer.Full()) break;

@@ -112,7 +112,7 @@ class NetlinkInterfaces {
     void BeginAddresses();
     bool TakeAddresses(const unsigned char *bytes, size_t length);
 
-    // The interfaces kept, in interface-index order, each with its addresses as they came.
+    // The interfaces kept, in interface-index order, each with its addresses in the order they came.
     std::vector<InterfaceInfo> Interfaces() const;
     size_t Count() const { return links_.size(); }
     // Lays them out as EncodeInterfaceRecords(Interfaces(), buffer, capacity) does. Returns the bytes
