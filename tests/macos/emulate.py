@@ -1198,7 +1198,8 @@ class Process:
 
     def f_CFStringGetBytes(self, failure):
         units = self.units(self.cf_get(self.arg(0), "string")[1])
-        location, length, encoding, loss = self.arg(1), self.arg(2), self.arg(3) & 0xffffffff, self.arg(4) & 0xff
+        # The loss byte (argument 4) goes unused: Core Foundation's UTF-8 converter never uses it.
+        location, length, encoding = self.arg(1), self.arg(2), self.arg(3) & 0xffffffff
         buffer, room, used_out = self.arg(6), self.arg(7), self.arg(8)
         if encoding != UTF8:
             raise Stop(why="CFStringGetBytes in encoding 0x%x" % encoding)
