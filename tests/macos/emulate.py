@@ -416,10 +416,8 @@ class Process:
     def _resolve(self, symbol):
         data = {
             "___stdoutp": lambda: self._cell(8, struct.pack("<Q", self._file(1))),
-            "___stderrp": lambda: self._cell(8, struct.pack("<Q", self._file(2))),
             "_kCFAllocatorDefault": lambda: self._cell(8),  # NULL: the default allocator
             "_mach_task_self_": lambda: self._cell(4, struct.pack("<I", 0x103)),
-            "__DefaultRuneLocale": self._rune_locale,
             "___CFConstantStringClassReference": lambda: self._cell(64),  # the class the constants name
         }
         if symbol in data:
@@ -427,31 +425,6 @@ class Process:
                 self.cells[symbol] = data[symbol]()
             return self.cells[symbol]
         return self._trap(symbol)
-
-    def _rune_locale(self):
-        """_RuneLocale as Darwin lays it out: the C locale's character classes at offset 60."""
-        types = []
-        for c in range(256):
-            t = 0
-            ch = chr(c)
-            if c < 128:
-                if ch.isalpha(): t |= 0x100
-                if c < 32 or c == 127: t |= 0x200
-                if ch.isdigit(): t |= 0x400 | 0x10000
-                if 33 <= c <= 126: t |= 0x800 | 0x40000
-                if ch.islower(): t |= 0x1000
-                if 33 <= c <= 126 and not ch.isalnum(): t |= 0x2000
-                if ch in " \t\n\v\f\r": t |= 0x4000
-                if ch.isupper(): t |= 0x8000
-                if ch in "abcdefABCDEF": t |= 0x10000
-                if ch in " \t": t |= 0x20000
-                if c == 32: t |= 0x40000
-            types.append(t)
-        body = b"RuneMagA".ljust(8, b"\0") + b"NONE".ljust(32, b"\0") + bytes(16) + struct.pack("<i", 0xfffd)
-        body += struct.pack("<256I", *types)
-        body += struct.pack("<256i", *[ord(chr(c).lower()) if c < 128 else c for c in range(256)])
-        body += struct.pack("<256i", *[ord(chr(c).upper()) if c < 128 else c for c in range(256)])
-        return self._cell(len(body) + 256, body)
 
     def _file(self, fd):
         address = FILES + 0x100 * len(self.files)
@@ -520,24 +493,6 @@ class Process:
             yield self.arg(k)
             k += 1
 
-    def va_list(self, address):
-        """The arguments of a va_list: Darwin arm64's is a pointer to 8-byte slots; x86_64's a struct
-        of offsets into the register save area, then the overflow area."""
-        if self.arch == "arm64":
-            k = 0
-            while True:
-                yield self.u64(address + 8 * k)
-                k += 1
-        while True:
-            gp = struct.unpack("<I", self.read(address, 4))[0]
-            if gp < 48:
-                yield self.u64(self.u64(address + 16) + gp)
-                self.put32(address, gp + 8)
-            else:
-                overflow = self.u64(address + 8)
-                yield self.u64(overflow)
-                self.put64(address + 8, overflow + 8)
-
     def set_result(self, value):
         value = int(value) & (2 ** 64 - 1)
         self.uc.reg_write(A.UC_ARM64_REG_X0 if self.arch == "arm64" else X.UC_X86_REG_RAX, value)
@@ -598,9 +553,6 @@ class Process:
     def f_calloc(self, failure):
         return self._alloc(self.arg(0) * self.arg(1), failure)
 
-    def f_aligned_alloc(self, failure):
-        return self._alloc(self.arg(1), failure)
-
     def _alloc(self, size, failure=None):
         if failure is not None:
             self.set_errno(host_errno.ENOMEM)
@@ -636,12 +588,7 @@ class Process:
     def f_bzero(self, failure):
         self.write(self.arg(0), bytes(self.arg(1)))
 
-    f___bzero = f_bzero
-
-    def f_memchr(self, failure):
-        at, c, n = self.arg(0), self.arg(1) & 0xff, self.arg(2)
-        found = self.read(at, n).find(bytes([c])) if n else -1
-        return at + found if found >= 0 else 0
+    f___bzero = f_bzero  # the x86_64 slice's name for it
 
     def f_strlen(self, failure):
         return len(self.cstring(self.arg(0)))
@@ -651,10 +598,6 @@ class Process:
         data = self.read(at, n) if n else b""
         end = data.find(b"\0")
         return end if end >= 0 else n
-
-    def f_strcmp(self, failure):
-        a, b = self.cstring(self.arg(0)), self.cstring(self.arg(1))
-        return 0 if a == b else (-1 if a < b else 1) & (2 ** 64 - 1)
 
     def f_strncmp(self, failure):
         n = self.arg(2)
@@ -675,9 +618,6 @@ class Process:
     def f_exit(self, failure):
         self._flush_all()
         raise Stop(status=self.arg(0) & 0xff)
-
-    def f_abort(self, failure):
-        raise Stop(signal=6, why="abort")
 
     def f_raise(self, failure):
         number = self.arg(0)
@@ -712,44 +652,7 @@ class Process:
     def f_geteuid(self, failure):
         return os.geteuid()
 
-    # One thread: locks are always free, and a wait could never end.
-    def f_pthread_mutex_lock(self, failure):
-        return 0
-
-    def f_pthread_mutex_unlock(self, failure):
-        return 0
-
-    def f_pthread_cond_broadcast(self, failure):
-        return 0
-
-    def f_pthread_cond_wait(self, failure):
-        raise Stop(why="pthread_cond_wait on the only thread")
-
-    def f_pthread_self(self, failure):
-        return 0x7f3000000
-
-    def f_pthread_mach_thread_np(self, failure):
-        return 0x203
-
-    def f_pthread_key_create(self, failure):
-        self.keys = getattr(self, "keys", {})
-        key = len(self.keys) + 1
-        self.keys[key] = 0
-        self.put64(self.arg(0), key)
-        return 0
-
-    def f_pthread_getspecific(self, failure):
-        return getattr(self, "keys", {}).get(self.arg(0), 0)
-
-    def f_pthread_setspecific(self, failure):
-        self.keys = getattr(self, "keys", {})
-        self.keys[self.arg(0)] = self.arg(1)
-        return 0
-
-    def f_pthread_once(self, failure):
-        raise Stop(why="pthread_once is not called by a report run")
-
-    def f___availability_version_check(self, failure):
+    def f__availability_version_check(self, failure):
         return 1
 
     def f_sys_icache_invalidate(self, failure):
@@ -850,9 +753,6 @@ class Process:
 
     def f_fstat(self, failure):
         fd, out = self.arg(0), self.arg(1)
-        kind = self.fds.get(fd)
-        if kind is not None and kind[0] == "socket":
-            return self._fallible(failure, lambda: self._stat(os.stat("/"), out))
         return self._fallible(failure, lambda: self._stat(os.fstat(self._host_fd(fd)), out))
 
     def f_faccessat(self, failure):
@@ -965,20 +865,8 @@ class Process:
         text = self.cstring(self.arg(0))
         return 0 if self._put(self.arg(1), text, failure) else 2 ** 64 - 1
 
-    def f_fputc(self, failure):
-        c = self.arg(0) & 0xff
-        return c if self._put(self.arg(1), bytes([c]), failure) else 2 ** 64 - 1
-
-    def f_fwrite(self, failure):
-        buffer, size, count, stream = self.arg(0), self.arg(1), self.arg(2), self.arg(3)
-        return count if self._put(stream, self.read(buffer, size * count), failure) else 0
-
     def f_fprintf(self, failure):
         text = self.format(self.cstring(self.arg(1)), self.varargs(2))
-        return len(text) if self._put(self.arg(0), text, failure) else 2 ** 64 - 1
-
-    def f_vfprintf(self, failure):
-        text = self.format(self.cstring(self.arg(1)), self.va_list(self.arg(2)))
         return len(text) if self._put(self.arg(0), text, failure) else 2 ** 64 - 1
 
     def f_snprintf(self, failure):
@@ -1316,9 +1204,9 @@ class Process:
 
 
 # The imports whose failure a fault walk injects.
-FALLIBLE = {"malloc", "calloc", "realloc", "aligned_alloc", "open", "close", "read", "write", "stat", "lstat",
+FALLIBLE = {"malloc", "calloc", "realloc", "open", "close", "read", "write", "stat", "lstat",
             "fstat", "faccessat", "readlink", "mkstemp", "fchmod", "ftruncate", "fsync", "rename", "unlink",
-            "fdopen", "fputs", "fputc", "fwrite", "fprintf", "vfprintf", "fflush", "fclose", "socket", "ioctl",
+            "fdopen", "fputs", "fprintf", "fflush", "fclose", "socket", "ioctl",
             "IOMasterPort", "IOServiceMatching", "IOServiceGetMatchingServices", "IOServiceGetMatchingService",
             "IORegistryEntryCreateCFProperty", "SCDynamicStoreCopyComputerName"}
 
