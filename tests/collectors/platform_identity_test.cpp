@@ -3,6 +3,7 @@
 
 #include <string.h>
 
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -143,7 +144,7 @@ TEST_F(PlatformIdentityTest, ResultTellsWhereTheSerialCameFrom) {
 
     // The make: 1 when the platform names one, else 0 with the text emptied.
     testutil::TempDir root;
-    ASSERT_EQ(system(("mkdir -p " + (root / "sys/class/dmi/id")).c_str()), 0);
+    ASSERT_TRUE(std::filesystem::create_directories(root / "sys/class/dmi/id"));
     ASSERT_TRUE(testutil::WriteFile(root / "sys/class/dmi/id/sys_vendor", "Maker <&> Inc.\n"));
     char make[64] = "old";
     standin::UseLiveRegistry(root.path());

@@ -5,8 +5,8 @@
 // added to the registry after its services); writes the document to standard output, and exits with
 // the report's status.
 #include <stdio.h>
-#include <stdlib.h>
 
+#include <filesystem>
 #include <string>
 
 #include "real_macs.h"
@@ -32,8 +32,9 @@ int main(int argc, char **argv) {
     // The maker comes from a file of each platform: the Mac's names Apple, the Linux one reads DMI. The
     // peer's machine names Apple there.
     testutil::TempDir root;
-    if (system(("mkdir -p '" + (root / "sys/class/dmi/id") + "'").c_str()) != 0 ||
-        !testutil::WriteFile(root / "sys/class/dmi/id/sys_vendor", "Apple\n")) {
+    std::error_code made;
+    std::filesystem::create_directories(root / "sys/class/dmi/id", made);
+    if (made || !testutil::WriteFile(root / "sys/class/dmi/id/sys_vendor", "Apple\n")) {
         fprintf(stderr, "mac_peer: no DMI tree of its own\n");
         return 73;
     }

@@ -15,8 +15,6 @@
 namespace standin {
 namespace {
 
-size_t RoundUp4(size_t n) { return (n + 3) & ~size_t{3}; }
-
 // A socket's first request lays out the records that a request of this many bytes takes (the largest
 // that the interface collector makes); its later requests are answered from them.
 const size_t kSnapshotBytes = 64 * 1024;
@@ -57,7 +55,7 @@ SocketAddress LinkSocketAddress(const char *name, size_t nameLength, unsigned in
                                 const unsigned char *address, size_t addressLength) {
     const size_t nlen = std::min<size_t>(nameLength, kInterfaceNameBytes - 1);
     const size_t alen = std::min<size_t>(addressLength, 32);
-    SocketAddress sdl = {{}, RoundUp4(std::max<size_t>(8 + nlen + alen, 20))};
+    SocketAddress sdl = {{}, LinkAddressSize(nlen, alen)};
     sdl.bytes[0] = static_cast<unsigned char>(sdl.size);
     sdl.bytes[1] = kFamilyLink;
     sdl.bytes[2] = static_cast<unsigned char>(index & 0xFF);  // sdl_index, in host order as macOS keeps it
@@ -114,7 +112,7 @@ size_t RelayInterfaceRecords(const unsigned char *records, size_t length, unsign
     bool skipping = false;  // a record of this interface did not fit: the rest of it is dropped
     for (size_t at = 0; length - at >= kRecordSize && capacity - used > kRecordSize;) {
         const unsigned char *record = records + at;
-        const size_t size = kInterfaceNameBytes + std::max<size_t>(16, record[kInterfaceNameBytes]);
+        const size_t size = RecordBytes(record[kInterfaceNameBytes]);
         if (size > length - at) break;
         at += size;
         if (record[kInterfaceNameBytes + 1] == kFamilyLink) skipping = false;  // the next interface begins

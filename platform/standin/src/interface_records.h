@@ -12,6 +12,17 @@ namespace standin {
 
 const size_t kRecordSize = kInterfaceNameBytes + 16;  // struct ifreq: the name and a struct sockaddr
 
+// The bytes of a record whose socket address takes addressSize bytes: the name, then at least 16.
+inline size_t RecordBytes(size_t addressSize) { return kInterfaceNameBytes + std::max<size_t>(16, addressSize); }
+
+// The size of an interface's struct sockaddr_dl: a header of 8 bytes, the name (at most 15 bytes)
+// and the link-layer address (at most 32), at least 20 and rounded up to 4.
+inline size_t LinkAddressSize(size_t nameLength, size_t addressLength) {
+    const size_t size = std::max<size_t>(
+        8 + std::min<size_t>(nameLength, kInterfaceNameBytes - 1) + std::min<size_t>(addressLength, 32), 20);
+    return (size + 3) & ~size_t{3};
+}
+
 // A socket address of up to 64 bytes, built in place: the largest here is a link-level address of
 // 8 + 15 + 32 bytes.
 struct SocketAddress {
@@ -36,7 +47,7 @@ class RecordWriter {
     bool Full() const { return capacity_ - used_ <= kRecordSize; }
     // One record: the name (cut to 15 bytes), then the socket address. False when it was not written.
     bool Append(const char *name, size_t nameLength, const SocketAddress &address) {
-        const size_t size = kInterfaceNameBytes + std::max<size_t>(16, address.size);
+        const size_t size = RecordBytes(address.size);
         if (Full() || capacity_ - used_ < size) return false;
         unsigned char *record = buffer_ + used_;
         std::memset(record, 0, size);

@@ -31,12 +31,9 @@ const unsigned char kTypeOther = 1;      // IFT_OTHER
 const size_t kLargestLinkAddress = 28;
 const size_t kKeptLinkAddress = 8;
 
-size_t RoundUp4(size_t n) { return (n + 3) & ~size_t{3}; }
-
 // The bytes of the link-level record of an interface with this name and link-layer address.
 size_t LinkRecordBytes(size_t nameLength, size_t addressLength) {
-    return 16 +
-           std::max<size_t>(16, RoundUp4(std::max<size_t>(8 + std::min<size_t>(nameLength, 15) + addressLength, 20)));
+    return RecordBytes(LinkAddressSize(nameLength, addressLength));
 }
 
 // Walks the netlink messages in one received buffer; visit(header, payload, payloadLength) returns false
