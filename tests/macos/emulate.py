@@ -14,6 +14,7 @@ instructions of the executable's own code that the run executed, and its importe
 Machine, run().
 """
 import errno as host_errno
+import hashlib
 import os
 import re
 import struct
@@ -251,9 +252,41 @@ def load_image(path, arch):
         for segment, at, symbol, addend in Process._binds(data[base + offset:base + offset + size]):
             binds.append((segments[segment][1] + at, symbol, addend))
     image = {"segments": [s for s in segments if s[0] != "__PAGEZERO"], "binds": binds, "main": text + entry,
-             "text": text, "cfstrings": cfstrings}
+             "text": text, "cfstrings": cfstrings, "unsigned": code_signature_problem(data[base:base + header.size])}
     IMAGES[key] = image
     return image
+
+
+def code_signature_problem(image):
+    """Why xnu on Apple silicon would kill a process of this slice when it maps its pages, or None: the
+    kernel takes each page of code only when it matches the hash that the CodeDirectory (the SHA-256 one
+    if there is one, else the first) of the signature at LC_CODE_SIGNATURE holds for it."""
+    ncmds, at, place = struct.unpack_from("<I", image, 16)[0], 32, None
+    for _ in range(ncmds):
+        cmd, size = struct.unpack_from("<II", image, at)
+        if cmd == mach_o.LC_CODE_SIGNATURE:
+            place = struct.unpack_from("<II", image, at + 8)
+        at += size
+    if place is None:
+        return "no code signature"
+    offset, _ = place
+    magic, _, count = struct.unpack_from(">III", image, offset)
+    directories = []
+    for k in range(count if magic == 0xFADE0CC0 else 0):
+        slot, where = struct.unpack_from(">II", image, offset + 12 + 8 * k)
+        if (slot == 0 or 0x1000 <= slot < 0x1005) and struct.unpack_from(">I", image, offset + where)[0] == 0xFADE0C02:
+            directories.append(offset + where)
+    if not directories:
+        return "no CodeDirectory in the code signature"
+    kinds = {1: "sha1", 2: "sha256"}
+    chosen = max(directories, key=lambda d: image[d + 0x25] == 2)
+    hash_offset, _, _, slots, limit, size, kind, _, shift = struct.unpack_from(">IIIIIBBBB", image, chosen + 0x10)
+    for page in range(slots):
+        stored = image[chosen + hash_offset + page * size:chosen + hash_offset + (page + 1) * size]
+        start = page << shift
+        if kind not in kinds or hashlib.new(kinds[kind], image[start:min(start + (1 << shift), limit)]).digest() != stored:
+            return "page %d of the code does not match its hash (Code Signature Invalid)" % page
+    return None
 
 
 class Process:
@@ -314,6 +347,7 @@ class Process:
             self.uc.mem_write(address, contents)
             self.segments.append((name, address, size))
         self.text = image["text"]
+        self.unsigned = image["unsigned"]
         self.cfstrings = image["cfstrings"]
         self.uc.mem_map(TRAPS, TRAP_SIZE, UC_PROT_ALL)
         self.uc.mem_map(CELLS, CELL_SIZE, UC_PROT_ALL)
@@ -505,6 +539,8 @@ class Process:
 
     # running
     def run(self):
+        if self.arch == "arm64" and self.unsigned:
+            raise Stop(signal=9, why="killed by the kernel: " + self.unsigned)
         try:
             self.uc.emu_start(self.main, 0, timeout=TIME_LIMIT, count=INSTRUCTION_LIMIT)
         except UcError as e:
