@@ -28,9 +28,21 @@ MACOS_ID ?= com.example.machineinfo
 # (build-macos/machineinfo-VERSION.pkg.plist, for InstallEnterpriseApplication) names; https.
 MACOS_PKG_URL ?=
 export MACOS_PKG_URL
-MACOS_PACKAGES = llvm tar gzip python3
-# The package's cross-readers: 7-Zip, GNU cpio and npm's lsbom (fetched pinned, run by Node.js).
-MACOS_TEST_PACKAGES = python3 python3-macholib python3-unicorn 7zip cpio nodejs
+# Developer ID signing (scripts/macos-sign): the Application and Installer identities as PKCS#12 files
+# exported from a Mac's Keychain, their password in the file MACOS_SIGN_PASSWORD_FILE names or in the
+# environment's MACOS_SIGN_PASSWORD (never on this command line), and an RFC 3161 time-stamp server
+# (http://timestamp.apple.com/ts01 for notarization). Without them the release is signed ad hoc.
+MACOS_SIGN_APPLICATION ?=
+MACOS_SIGN_INSTALLER ?=
+MACOS_SIGN_PASSWORD_FILE ?=
+MACOS_TIMESTAMP_URL ?=
+export MACOS_SIGN_APPLICATION MACOS_SIGN_INSTALLER MACOS_SIGN_PASSWORD_FILE MACOS_TIMESTAMP_URL
+MACOS_SIGN_PACKAGES = python3-cryptography python3-asn1crypto
+MACOS_PACKAGES = llvm tar gzip python3 \
+	$(if $(MACOS_SIGN_APPLICATION)$(MACOS_SIGN_INSTALLER),$(MACOS_SIGN_PACKAGES))
+# The package's cross-readers: 7-Zip, GNU cpio and npm's lsbom (fetched pinned, run by Node.js); the
+# signing checks' OpenSSL.
+MACOS_TEST_PACKAGES = python3 python3-macholib python3-unicorn 7zip cpio nodejs openssl $(MACOS_SIGN_PACKAGES)
 
 .PHONY: all deps tool-deps configure tool build run test test-sanitize test-fleet fuzz bench package format clean \
 	build-arm64 test-arm64 macos test-macos mutation coverage
