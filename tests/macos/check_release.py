@@ -24,6 +24,9 @@ import tarfile
 from macholib import mach_o
 from macholib.MachO import MachO
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import emulate  # noqa: E402
+
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 FRAMEWORKS = ("CoreFoundation", "IOKit", "SystemConfiguration")
 ALLOWED_LIBRARIES = {
@@ -64,13 +67,7 @@ def verify_code_signature(image):
     magic, = struct.unpack_from("<I", image, 0)
     if magic != mach_o.MH_MAGIC_64:
         return "not a 64-bit Mach-O image"
-    _, _, _, ncmds, _, _, _ = struct.unpack_from("<IiiIIII", image, 4)
-    at, signature = 32, None
-    for _ in range(ncmds):
-        cmd, size = struct.unpack_from("<II", image, at)
-        if cmd == mach_o.LC_CODE_SIGNATURE:
-            signature = struct.unpack_from("<II", image, at + 8)
-        at += size
+    signature = emulate.code_signature_place(image)
     if signature is None:
         return "no LC_CODE_SIGNATURE"
     offset, size = signature
@@ -165,8 +162,6 @@ def check_constant_strings(build):
     """Each slice's CFSTR constants as Apple's compiler makes them: 32-byte entries of __cfstring whose
     class is bound to ___CFConstantStringClassReference, with the flags 0x7C8 and a length that is the
     length of the NUL-terminated bytes they point at; and no call that makes constants at run time."""
-    sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-    import emulate
     path = os.path.join(build, "machineinfo")
     for arch in ("x86_64", "arm64"):
         image = emulate.load_image(path, arch)

@@ -15,7 +15,6 @@ import hashlib
 import http.server
 import os
 import plistlib
-import re
 import shutil
 import socket
 import struct
@@ -29,6 +28,7 @@ import zlib
 from asn1crypto import cms
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import emulate  # noqa: E402
 import signing_pki  # noqa: E402
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -172,7 +172,8 @@ def verify_cms(cms_der, content, work, pki):
 def verify_stamp(signer, work, pki, stamped):
     """Problems of the time stamp among the signer's unsigned attributes: present exactly when STAMPED,
     and verified by `openssl ts -verify` over the signature's SHA-256."""
-    tokens = [a["values"][0] for a in (signer["unsigned_attrs"].native and signer["unsigned_attrs"] or [])
+    unsigned = signer["unsigned_attrs"]
+    tokens = [a["values"][0] for a in (unsigned if unsigned.native else [])
               if a["type"].dotted == "1.2.840.113549.1.9.16.2.14"]
     if not stamped:
         return [] if not tokens else ["a time stamp that was not asked for"]
@@ -218,7 +219,10 @@ def code_problems(image, arm64, identifier, work, pki, stamped):
     have = (version, flags, special, hash_size, hash_type, shift, limit, exec_base, exec_limit, exec_flags, runtime)
     if have != wanted:
         problems.append("CodeDirectory fields %s, not %s" % (have, wanted))
-    name = lambda at: directory[at:directory.index(b"\0", at)].decode()
+
+    def name(at):
+        return directory[at:directory.index(b"\0", at)].decode()
+
     if name(ident_offset) != identifier or name(team_offset) != signing_pki.TEAM:
         problems.append("identifier %r, team %r" % (name(ident_offset), name(team_offset)))
     page = 1 << shift
@@ -418,8 +422,7 @@ def verify_release(files, identifier, work, pki, stamped):
 def tamper(files, identifier, work, pki):
     """One changed byte in a code page, the CodeDirectory, the TOC or a signature fails a check."""
     image = fat_slices(files["machineinfo"])[0x0100000C]
-    offset = struct.unpack_from("<I", image, [at for at in range(32, 32 + struct.unpack_from("<I", image, 20)[0], 4)
-                                               if struct.unpack_from("<I", image, at)[0] == 0x1D][0] + 8)[0]
+    offset, _ = emulate.code_signature_place(image)
     directory = offset + struct.unpack_from(">I", image, offset + 16)[0]
     signature = cms.ContentInfo.load(blobs(image, offset)[0x10000][8:])["content"]["signer_infos"][0]["signature"]
     cases = [("a byte of code", 0x2000, "page"), ("the CodeDirectory's platform byte", directory + 0x26, "CMS"),
@@ -432,12 +435,11 @@ def tamper(files, identifier, work, pki):
               any(p.startswith(kind) for p in problems), problems)
     blob = files["machineinfo-1.11.pkg"]
     _, compressed, toc, heap = read_toc(blob)
-    rsa_at = 28 + len(compressed) + 20
-    cms_at = 28 + len(compressed) + int(toc.find("x-signature").find("offset").text)
-    cms_der = heap[cms_at - 28 - len(compressed):]
+    cms_der = heap[int(toc.find("x-signature").find("offset").text):]
     cms_signature = cms.ContentInfo.load(cms_der[:der_length(cms_der)])["content"]["signer_infos"][0]["signature"]
-    toc_at = 28 + len(compressed) // 2
-    cases = [("a byte of the TOC", toc_at, "the TOC"), ("a byte of the RSA signature", rsa_at + 10, "RSA"),
+    rsa_at = 28 + len(compressed) + int(toc.find("signature").find("offset").text)
+    cases = [("a byte of the TOC", 28 + len(compressed) // 2, "the TOC"),
+             ("a byte of the RSA signature", rsa_at + 10, "RSA"),
              ("a byte of the CMS signature", blob.index(cms_signature.native) + 7, "CMS")]
     for what, at, kind in cases:
         broken = bytearray(blob)

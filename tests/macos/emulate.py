@@ -257,16 +257,22 @@ def load_image(path, arch):
     return image
 
 
-def code_signature_problem(image):
-    """Why xnu on Apple silicon would kill a process of this slice when it maps its pages, or None: the
-    kernel takes each page of code only when it matches the hash that the CodeDirectory (the SHA-256 one
-    if there is one, else the first) of the signature at LC_CODE_SIGNATURE holds for it."""
+def code_signature_place(image):
+    """(offset, size) of the code signature that LC_CODE_SIGNATURE names in a thin image, or None."""
     ncmds, at, place = struct.unpack_from("<I", image, 16)[0], 32, None
     for _ in range(ncmds):
         cmd, size = struct.unpack_from("<II", image, at)
         if cmd == mach_o.LC_CODE_SIGNATURE:
             place = struct.unpack_from("<II", image, at + 8)
         at += size
+    return place
+
+
+def code_signature_problem(image):
+    """Why xnu on Apple silicon would kill a process of this slice when it maps its pages, or None: the
+    kernel takes each page of code only when it matches the hash that the CodeDirectory (the SHA-256 one
+    if there is one, else the first) of the signature at LC_CODE_SIGNATURE holds for it."""
+    place = code_signature_place(image)
     if place is None:
         return "no code signature"
     offset, _ = place

@@ -1,7 +1,8 @@
 """A test certificate hierarchy made the way Apple's Developer ID one is made: a root, a Developer ID
 Certification Authority (marked 1.2.840.113635.100.6.2.6), and Application and Installer leaves with
 Apple's critical private extensions and extended key usages, the team ID as the organisational unit;
-exported as PKCS#12 the way Keychain Access exports them (legacy encryption, key with its chain). Also
+exported as PKCS#12 the way Keychain Access exports them (key with its chain; the Installer one with
+AES, the others with the legacy 3DES and RC2). Also
 the wrong inputs that signing must refuse, and a time-stamp authority for `openssl ts -reply`.
 
 make(DIR, PASSWORD) writes DIR/NAME.p12 for each identity, DIR/password, the root (root.pem, root.der),
@@ -102,7 +103,10 @@ def make(directory, password):
         pem(os.path.join(directory, label + "-chain.pem"), ca, root)
         paths[label] = os.path.join(directory, label + ".p12")
         chain = [] if label == "lone" else ["-certfile", os.path.join(directory, label + "-chain.pem")]
-        subprocess.run(["openssl", "pkcs12", "-export", "-legacy", "-inkey", os.path.join(directory, label + ".key"),
+        # The legacy encryption that Keychain Access has long used (3DES and RC2), and AES, which newer
+        # exporters use: both must load.
+        legacy = ["-legacy"] if label != "installer" else []
+        subprocess.run(["openssl", "pkcs12", "-export"] + legacy + ["-inkey", os.path.join(directory, label + ".key"),
                         "-in", os.path.join(directory, label + ".pem"), "-out", paths[label],
                         "-passout", "file:" + password_file] + chain, check=True)
         os.remove(os.path.join(directory, label + ".key"))
