@@ -91,6 +91,7 @@ def make(directory, password):
         "installer": leaf("Installer", installer, "1.2.840.113635.100.6.1.14"),
         "plain": leaf("Application", code, None),
         "expired": leaf("Application", code, "1.2.840.113635.100.6.1.13", datetime.datetime(2021, 1, 1)),
+        "usage": leaf("Application", installer, "1.2.840.113635.100.6.1.13"),
     }
     password_file = os.path.join(directory, "password")
     with open(password_file, "wb") as f:
