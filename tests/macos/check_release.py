@@ -11,7 +11,6 @@ list, and the same bytes from a second build.
 Usage: check_release.py BUILD_DIR [SECOND_BUILD_DIR]
 """
 import gzip
-import hashlib
 import io
 import os
 import plistlib
@@ -73,35 +72,25 @@ def verify_code_signature(image):
     offset, size = signature
     if offset + size > len(image):
         return "the signature lies beyond the file"
-    blob_magic, _, count = struct.unpack_from(">III", image, offset)
+    blob_magic, = struct.unpack_from(">I", image, offset)
     if blob_magic != 0xFADE0CC0:
         return "no embedded signature SuperBlob (magic %#x)" % blob_magic
-    directory = None
-    for i in range(count):
-        slot, blob = struct.unpack_from(">II", image, offset + 12 + 8 * i)
-        if slot == 0 and struct.unpack_from(">I", image, offset + blob)[0] == 0xFADE0C02:
-            directory = offset + blob
-    if directory is None:
+    directory = emulate.signature_blobs(image, offset).get(0, b"")
+    if directory[:4] != b"\xfa\xde\x0c\x02":
         return "no CodeDirectory"
-    (_, _, _, flags, hash_offset, ident_offset, _, code_slots, code_limit, hash_size, hash_type, _,
-     page_shift) = struct.unpack_from(">IIIIIIIIIBBBB", image, directory)
-    algorithms = {1: ("sha1", 20), 2: ("sha256", 32)}
-    if algorithms.get(hash_type, (None, None))[1] != hash_size:
+    (_, _, _, flags, _, ident_offset, _, code_slots, code_limit, hash_size, hash_type, _,
+     page_shift) = struct.unpack_from(">IIIIIIIIIBBBB", directory)
+    if {1: 20, 2: 32}.get(hash_type) != hash_size:
         return "hash type %d of %d bytes" % (hash_type, hash_size)
     if code_limit != offset:
         return "the hashes cover %d bytes, the signature starts at %d" % (code_limit, offset)
     page = 1 << page_shift
     if code_slots != (code_limit + page - 1) // page:
         return "%d page hashes for %d bytes" % (code_slots, code_limit)
-    identifier = c_string(image[directory + ident_offset:directory + ident_offset + 256])
+    identifier = c_string(directory[ident_offset:ident_offset + 256])
     if identifier != "machineinfo" or not flags & 0x2:
         return "identifier %r, flags %#x (not ad hoc)" % (identifier, flags)
-    for i in range(code_slots):
-        want = image[directory + hash_offset + i * hash_size:directory + hash_offset + (i + 1) * hash_size]
-        have = hashlib.new(algorithms[hash_type][0], image[i * page:min((i + 1) * page, code_limit)]).digest()
-        if want != have:
-            return "page %d does not match its hash" % i
-    return ""
+    return emulate.code_signature_problem(image) or ""
 
 
 def stub_symbols(framework):

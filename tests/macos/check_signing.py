@@ -47,12 +47,9 @@ def openssl(*arguments, data=None):
     return subprocess.run(["openssl"] + list(arguments), input=data, capture_output=True)
 
 
-def der_length(blob):
-    """The length of the DER value at the start of BLOB (the rest is padding)."""
-    if blob[1] < 0x80:
-        return 2 + blob[1]
-    count = blob[1] & 0x7F
-    return 2 + count + int.from_bytes(blob[2:2 + count], "big")
+def padded_der(blob):
+    """The DER value at the start of BLOB, without the zero padding after it."""
+    return cms.ContentInfo.load(blob).dump()
 
 
 # --- the time-stamp authority -------------------------------------------------------------------
@@ -141,16 +138,6 @@ def requirement_text(expression):
     return text if at[0] == len(expression) else text + " <%d bytes more>" % (len(expression) - at[0])
 
 
-def blobs(data, offset):
-    """{slot: blob bytes} of the SuperBlob at OFFSET."""
-    _, _, count = struct.unpack_from(">III", data, offset)
-    out = {}
-    for k in range(count):
-        slot, at = struct.unpack_from(">II", data, offset + 12 + 8 * k)
-        out[slot] = data[offset + at:offset + at + struct.unpack_from(">I", data, offset + at + 4)[0]]
-    return out
-
-
 def signed_attributes(cms_der):
     signer = cms.ContentInfo.load(cms_der)["content"]["signer_infos"][0]
     values = {a["type"].dotted: a["values"] for a in signer["signed_attrs"]}
@@ -207,7 +194,7 @@ def code_problems(image, arm64, identifier, work, pki, stamped):
     problems = []
     if offset % 16 or offset + size != len(image) or link_off + link_file != len(image) or link_size < link_file:
         problems.append("the signature does not end __LINKEDIT and the file")
-    found = blobs(image, offset)
+    found = emulate.signature_blobs(image, offset)
     directory, requirements, wrapper = found.get(0, b""), found.get(2, b""), found.get(0x10000, b"")
     if sorted(found) != [0, 2, 0x10000] or directory[:4] != b"\xfa\xde\x0c\x02":
         return problems + ["blobs %s" % sorted(found)]
@@ -228,17 +215,14 @@ def code_problems(image, arm64, identifier, work, pki, stamped):
     page = 1 << shift
     if slots != (limit + page - 1) // page:
         problems.append("%d code slots for %d bytes" % (slots, limit))
-    for k in range(slots):
-        if directory[hash_offset + 32 * k:hash_offset + 32 * (k + 1)] != hashlib.sha256(image[k * page:min((k + 1) * page, limit)]).digest():
-            problems.append("page %d does not match its hash" % k)
-            break
+    problems += [p for p in [emulate.code_signature_problem(image)] if p]
     if (directory[hash_offset - 64:hash_offset - 32], directory[hash_offset - 32:hash_offset]) != (
             hashlib.sha256(requirements).digest(), bytes(32)):
         problems.append("the special slots are not the requirements' hash and an empty Info.plist slot")
     expected = ('identifier "%s" and anchor apple generic and certificate 1[field.1.2.840.113635.100.6.2.6] exists '
                 "and certificate leaf[field.1.2.840.113635.100.6.1.13] exists and certificate leaf[subject.OU] = %s"
                 % (identifier, signing_pki.TEAM))
-    kinds = blobs(requirements, 0)
+    kinds = emulate.signature_blobs(requirements, 0)
     text = requirement_text(kinds.get(3, b"")[12:]) if list(kinds) == [3] else "types %s" % list(kinds)
     if text != expected:
         problems.append("designated requirement %r" % text)
@@ -299,9 +283,9 @@ def package_problems(blob, work, pki, stamped):
                    os.path.join(work, "checksum"), "-sigfile", os.path.join(work, "rsa.sig"), "-pkeyopt", "digest:sha1")
     if done.returncode != 0:
         problems.append("RSA: the signature does not verify")
-    cms_der = found["CMS"][:der_length(found["CMS"])]
-    problems += [p for p in [verify_cms(cms_der, checksum, work, pki)] if p]
     try:
+        cms_der = padded_der(found["CMS"])
+        problems += [p for p in [verify_cms(cms_der, checksum, work, pki)] if p]
         signer, _ = signed_attributes(cms_der)
         problems += verify_stamp(signer, work, pki, stamped)
     except (KeyError, ValueError, TypeError) as error:
@@ -428,7 +412,8 @@ def tamper(files, identifier, work, pki):
     image = fat_slices(files["machineinfo"])[0x0100000C]
     offset, _ = emulate.code_signature_place(image)
     directory = offset + struct.unpack_from(">I", image, offset + 16)[0]
-    signature = cms.ContentInfo.load(blobs(image, offset)[0x10000][8:])["content"]["signer_infos"][0]["signature"]
+    wrapper = emulate.signature_blobs(image, offset)[0x10000]
+    signature = cms.ContentInfo.load(wrapper[8:])["content"]["signer_infos"][0]["signature"]
     cases = [("a byte of code", 0x2000, "page"), ("the CodeDirectory's platform byte", directory + 0x26, "CMS"),
              ("a byte of the CMS signature", image.index(signature.native) + 7, "CMS")]
     for what, at, kind in cases:
@@ -440,7 +425,7 @@ def tamper(files, identifier, work, pki):
     blob = files["machineinfo-1.11.pkg"]
     _, compressed, toc, heap = read_toc(blob)
     cms_der = heap[int(toc.find("x-signature").find("offset").text):]
-    cms_signature = cms.ContentInfo.load(cms_der[:der_length(cms_der)])["content"]["signer_infos"][0]["signature"]
+    cms_signature = cms.ContentInfo.load(cms_der)["content"]["signer_infos"][0]["signature"]
     rsa_at = 28 + len(compressed) + int(toc.find("signature").find("offset").text)
     cases = [("a byte of the TOC", 28 + len(compressed) // 2, "the TOC"),
              ("a byte of the RSA signature", rsa_at + 10, "RSA"),

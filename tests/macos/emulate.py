@@ -268,6 +268,17 @@ def code_signature_place(image):
     return place
 
 
+def signature_blobs(data, offset):
+    """{slot: blob bytes} of the SuperBlob at OFFSET of DATA (a code signature, a Requirements set), or {}
+    when there is none."""
+    magic, _, count = struct.unpack_from(">III", data, offset)
+    found = {}
+    for k in range(count if magic in (0xFADE0CC0, 0xFADE0C01) else 0):
+        slot, at = struct.unpack_from(">II", data, offset + 12 + 8 * k)
+        found[slot] = data[offset + at:offset + at + struct.unpack_from(">I", data, offset + at + 4)[0]]
+    return found
+
+
 def code_signature_problem(image):
     """Why xnu on Apple silicon would kill a process of this slice when it maps its pages, or None: the
     kernel takes each page of code only when it matches the hash that the CodeDirectory (the SHA-256 one
@@ -275,20 +286,15 @@ def code_signature_problem(image):
     place = code_signature_place(image)
     if place is None:
         return "no code signature"
-    offset, _ = place
-    magic, _, count = struct.unpack_from(">III", image, offset)
-    directories = []
-    for k in range(count if magic == 0xFADE0CC0 else 0):
-        slot, where = struct.unpack_from(">II", image, offset + 12 + 8 * k)
-        if (slot == 0 or 0x1000 <= slot < 0x1005) and struct.unpack_from(">I", image, offset + where)[0] == 0xFADE0C02:
-            directories.append(offset + where)
+    directories = [blob for slot, blob in sorted(signature_blobs(image, place[0]).items())
+                   if (slot == 0 or 0x1000 <= slot < 0x1005) and blob[:4] == b"\xfa\xde\x0c\x02"]
     if not directories:
         return "no CodeDirectory in the code signature"
     kinds = {1: "sha1", 2: "sha256"}
-    chosen = max(directories, key=lambda d: image[d + 0x25] == 2)
-    hash_offset, _, _, slots, limit, size, kind, _, shift = struct.unpack_from(">IIIIIBBBB", image, chosen + 0x10)
+    chosen = max(directories, key=lambda d: d[0x25] == 2)
+    hash_offset, _, _, slots, limit, size, kind, _, shift = struct.unpack_from(">IIIIIBBBB", chosen, 0x10)
     for page in range(slots):
-        stored = image[chosen + hash_offset + page * size:chosen + hash_offset + (page + 1) * size]
+        stored = chosen[hash_offset + page * size:hash_offset + (page + 1) * size]
         start = page << shift
         if kind not in kinds or hashlib.new(kinds[kind], image[start:min(start + (1 << shift), limit)]).digest() != stored:
             return "page %d of the code does not match its hash (Code Signature Invalid)" % page

@@ -61,7 +61,9 @@ def pem(path, *items):
 
 
 def make(directory, password):
-    key = lambda: rsa.generate_private_key(public_exponent=65537, key_size=2048)
+    def key():
+        return rsa.generate_private_key(public_exponent=65537, key_size=2048)
+
     root_key, ca_key, tsa_key = key(), key(), key()
     root_name = name((NameOID.COMMON_NAME, "Test Root CA"), (NameOID.ORGANIZATIONAL_UNIT_NAME,
                      "Test Certification Authority"), (NameOID.ORGANIZATION_NAME, "Test Inc."),
